@@ -5,6 +5,7 @@
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMSalvage.h"
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
@@ -86,8 +87,9 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     }
     // Whatever still reads of a file that was replaced, by this opening or by one that a kill or
     // a power cut ended before its rows were carried. A kept file that cannot be carried now
-    // waits aside for the next opening (the store says why), and events are logged meanwhile.
-    if (sqliteStore_->keptFile()) (void)sqliteStore_->carryRowsFromKeptFile(nullptr);
+    // waits aside for the next opening (the salvage says why), and events are logged meanwhile.
+    APMSalvage::carryKeptFiles(*sqliteStore_, keptRowsRules());
+    forgetKeptAnswers();
     if (!initializeAppMetadata()) {
         const std::string message = NSString::format("Failed to initialize App Metadata table (%@)", context);
         monitor->logWithLevel(1, 12004, message);

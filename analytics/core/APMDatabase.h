@@ -6,6 +6,7 @@
 // in debug and sanitizer builds every operation asserts that sequence.
 #pragma once
 
+#include "analytics/core/APMKeptRowsMerge.h"
 #include "analytics/core/APMSqliteStore.h"
 #include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSError.h"
@@ -77,6 +78,9 @@ public:
     // Creates missing tables and columns and migrates changed column types; false (with the
     // store's error) at the first table that does not pass.
     [[nodiscard]] bool ensureAllTables(NSErrorPtr* error = nullptr);
+    // How a damaged file's kept rows join the tables, where the store's default does not do
+    // (APMDatabaseKeptRows.cpp).
+    static const APMKeptRowsRules& keptRowsRules();
 
     // MARK: Generic rows and shared column encodings (APMDatabaseRows.cpp)
 

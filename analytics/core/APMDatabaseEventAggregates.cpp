@@ -2,6 +2,7 @@
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEventAggregates.h"
+#include "analytics/core/APMMonitor.h"
 
 namespace {
 
@@ -49,7 +50,25 @@ std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> APMDatabase::all
 
 std::shared_ptr<APMEventAggregates> APMDatabase::eventAggregatesWithName(const std::string& name, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    auto objects = dataTypesFromTableWithName("events", "name", Value(name), error, eventAggregatesFromRow);
+    bool unreadable = false;
+    auto objects = dataTypesFromTableWithName("events", "name", Value(name), error,
+                                              [&unreadable](const Row& row, NSErrorPtr* rowError) {
+                                                  auto aggregates = eventAggregatesFromRow(row, rowError);
+                                                  unreadable = unreadable || !aggregates;
+                                                  return aggregates;
+                                              });
+    if (!objects && unreadable) {
+        // A row that cannot be read (a negative count, an invalid name) would stop every later event of
+        // its name: it goes, said, and the counting starts again.
+        if (error) *error = nullptr;
+        APMMeasurementMonitor()->logWithLevel(1, 12057, "Dropped an event aggregates row that could not be read. Name",
+                                              Value(name));
+        if (!requireStore(error) || !sqliteStore_->deleteRecordFromTableWithName("events", "name", Value(name), error)) {
+            return nullptr;
+        }
+        storedEventNames_.erase(name);
+        return nullptr;
+    }
     if (!objects || objects->empty()) return nullptr;
     return std::static_pointer_cast<APMEventAggregates>(objects->front());
 }

@@ -3,12 +3,13 @@
 
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMKeptFiles.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMSqlText.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
-#include "platform/sqlite/SQLitePageImage.h"
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>
@@ -48,7 +49,7 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     auto store = std::make_shared<APMSqliteStore>(path);
     store->damagedFile_ = damagedFile;
     // Before SQLite opens the file: a moving aside cut short may have taken its log away already.
-    store->resumeSalvage();
+    APMKeptFiles(path).resume();
     NSErrorPtr firstError;
     if (store->openAndValidateDatabase(&firstError)) {
         store->detachFromSequence();
@@ -69,22 +70,12 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
 bool APMSqliteStore::makeRoomForDatabase(const std::string& path, NSErrorPtr* error) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
         const std::string place = path + suffix;
-        if (const int err = moveAsideWhatIsNoFile(place)) {
+        if (const int err = APMKeptFiles::moveAsideWhatIsNoFile(place)) {
             setError(error, fileErrorForErrno(err, place, true));
             return false;
         }
     }
     return true;
-}
-
-int APMSqliteStore::moveAsideWhatIsNoFile(const std::string& place) {
-    std::string aside;
-    if (const int err = FileIO::current()->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) return err;
-    if (!aside.empty()) {
-        APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
-                                              Value(place), Value(aside));
-    }
-    return 0;
 }
 
 bool APMSqliteStore::isDamageCode(int code) {
@@ -215,7 +206,7 @@ void APMSqliteStore::closeHandle() {
 bool APMSqliteStore::closeAndDeleteDatabase() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
-    deleteKeptFiles(databasePath_);
+    APMKeptFiles(databasePath_).removeAll();
     auto fileManager = NSFileManager::defaultManager();
     if (!fileManager->fileExistsAtPath(databasePath_)) return true;
     // Clearing the mark cannot fail on an existing file; if it did, the removal below says so.
@@ -540,4 +531,109 @@ void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& oper
     if (!error) return;
     *error = apm_errorWithCode(APMErrorStorage, errorDescriptionForDatabaseOperation(operation).value_or(""),
                                monitorContextForDatabaseOperation(operation));
+}
+
+bool APMSqliteStore::lastFailureWasTheFiles() const {
+    if (lastFailure_ == kShapeRefused || isDamageCode(lastFailure_)) return true;
+    switch (lastFailure_ & 0xff) {
+    // A statement the file's schema refuses (a table or index of that name already there as
+    // something else, a column the table cannot take) or its rows refuse in a migration.
+    case SQLITE_ERROR:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+        return true;
+    default:
+        // Full, I/O, busy, locked, cannot open, read-only, memory, interrupted, or no failure
+        // SQLite could name.
+        return false;
+    }
+}
+
+std::string APMSqliteStore::contentsOfFile(const std::string& path) {
+    NSErrorPtr attributesError;
+    const auto attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(path, &attributesError);
+    std::string text = path + ": " + std::to_string(attributes ? attributes->get(NSFileSize).longLongValue() : 0) +
+                       " bytes";
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, SQLiteFileIOVFSName()) !=
+        SQLITE_OK) {
+        sqlite3_close(handle);
+        return text + ", not readable as a database";
+    }
+    // Each table's rows as far as they can still be counted; a damaged page spoils only its table.
+    std::vector<std::string> tables;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) tables.emplace_back(name);
+        }
+    }
+    sqlite3_finalize(statement);
+    if (tables.empty()) text += ", no table readable";
+    for (const std::string& table : tables) {
+        statement = nullptr;
+        text += ", " + table + ": ";
+        if (sqlite3_prepare_v2(handle, ("SELECT count(*) FROM " + APMQuotedIdentifier(table)).c_str(), -1, &statement, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            text += std::to_string(sqlite3_column_int64(statement, 0)) + " rows";
+        } else {
+            text += "unreadable";
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return text;
+}
+
+bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (lastFailureWasTheFiles()) return replaceUnusableFile(failure, error);
+    keepFileForNextOpening(failure);
+    setError(error, failure);
+    return false;
+}
+
+void APMSqliteStore::keepFileForNextOpening(const NSErrorPtr& failure) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    closeDatabase();
+    APMKeptFiles::sayWaiting(failure);
+}
+
+bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    closeDatabase();
+    // Read before the file goes: the account of what it held, whatever is carried later.
+    const std::string contents = contentsOfFile(databasePath_);
+    if (damagedFile_ == DamagedFile::Kept) {
+        // Kept aside even while an earlier kept file waits: the store took rows of its own since.
+        std::string aside;
+        if (const int err = APMKeptFiles(databasePath_).setAside(aside)) {
+            setError(error, fileErrorForErrno(err, databasePath_, true));
+            return false;
+        }
+        APMMeasurementMonitor()->logWithLevel(1, 34023,
+                                              "Replaced an unreadable database with an empty one, kept aside. Kept "
+                                              "as, held, error",
+                                              Value(aside), Value(contents), reason ? Value(reason) : Value());
+    } else {
+        // Nothing is lost by the removal: the owner fetches the data again.
+        if (const int err = APMKeptFiles::removeWithCompanions(databasePath_)) {
+            const NSErrorPtr removeError = fileErrorForErrno(err, databasePath_, true);
+            APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
+            setError(error, removeError);
+            return false;
+        }
+        APMMeasurementMonitor()->logWithLevel(1, 34023,
+                                              "Deleted an unreadable database and put an empty one in its place. "
+                                              "Held, error",
+                                              Value(contents), reason ? Value(reason) : Value());
+    }
+    if (!openAndValidateDatabase(error)) {
+        closeDatabase();
+        return false;
+    }
+    return true;
 }

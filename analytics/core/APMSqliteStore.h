@@ -1,7 +1,8 @@
 // The generic wrapper over one SQLite database file: opening with an integrity check,
-// cached statements, binding, exclusive transactions, table upkeep, rows and queries.
-// It knows nothing of the schemas built on it. A store lives on one sequence (its owner's) and
-// asserts it in debug and sanitizer builds.
+// cached statements, binding, exclusive transactions, table upkeep, rows and queries. It knows
+// nothing of the tables built on it; a damaged file it sets aside (APMKeptFiles) for its owner to
+// carry the rows of (APMSalvage), by the owner's tables. A store lives on one sequence (its
+// owner's) and asserts it in debug and sanitizer builds.
 #pragma once
 
 #include "platform/dispatch/SequenceChecker.h"
@@ -20,7 +21,6 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
-class SQLitePageImage;
 
 class APMSqliteStore : public NSObject {
 public:
@@ -49,15 +49,11 @@ public:
     // free name of "<place>.moved", "<place>.moved-2", ..., and a line says what went where: it
     // would keep the file from opening at every launch, or have it written outside its folder,
     // and nothing a person may own is deleted. The file is never opened through a link in its
-    // own place; links to the folders above are followed. A file SQLite reports as corrupt or
-    // not a database is replaced by an empty one (replaceUnusableFile); any other
-    // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file
-    // alone and gives no store. Before the file opens, a salvage a kill or a power cut left
-    // unfinished goes on: what is at a kept file's name and no regular file goes aside as above,
-    // a setting aside cut short is finished, and the kept files whose rows are not yet carried
-    // ("<path>.uncarried", "<path>.uncarried-2", ..., and "<path>.damaged", the name an earlier
-    // version gave its copies, carried or not) become keptFiles() for the owner to carry
-    // (carryRowsFromKeptFile). The store returned is bound to no sequence yet.
+    // own place; links to the folders above are followed. Before the file opens, a setting aside
+    // a kill or a power cut cut short is finished (APMKeptFiles::resume). A file SQLite reports as
+    // corrupt or not a database is replaced by an empty one (replaceUnusableFile); any other
+    // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file alone
+    // and gives no store. The store returned is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(
         const std::string& path, NSErrorPtr* error, DamagedFile damagedFile = DamagedFile::Kept);
     ~APMSqliteStore() override;
@@ -79,8 +75,6 @@ public:
     // Closes, clears the immutable mark and removes the file, and the files kept aside beside it,
     // carried or not (a wipe takes their data too); a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
-    // Removes the files kept aside for the file at `path`, carried or not, for a wipe of its data.
-    static void deleteKeptFiles(const std::string& path);
     // What the file at `path` holds, as far as it can be read: its size and each table's rows.
     // For the line that reports a damaged file replaced.
     static std::string contentsOfFile(const std::string& path);
@@ -204,7 +198,7 @@ public:
     // or an integrity check other than "ok").
     bool lastOpenFailureWasCorruption() const { return lastOpenFailureWasCorruption_; }
 
-    // Damaged or unusable files (APMSqliteStoreDamage.cpp).
+    // Damaged or unusable files.
 
     // After the owner's `failure` on the open file (its tables could not be made or checked):
     // when the connection's last failure was the file's own doing (SQLite found it damaged or not
@@ -212,53 +206,16 @@ public:
     // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
     // locked file, memory, permission), keepFileForNextOpening: false with the failure.
     [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
-    // Closes and says (34026) that the files stay as they are for the next opening, and why: the
-    // kept files whose rows are not all carried stay under their names, and the next opening
-    // carries what is missing.
+    // Closes and says (34026) that the files stay as they are for the next opening, and why.
     void keepFileForNextOpening(const NSErrorPtr& failure);
-    // Closes, moves the file with its log, shared memory and journal to the first free name of
-    // "<path>.uncarried", "<path>.uncarried-2", ... (the companions first, the file last, and the
-    // folder synced after), and opens an empty file in its place; a line (34023) says where the
-    // old one went and what it held. A file that replaces one whose kept file still waits holds
-    // rows of its own, and is kept aside too: both are carried. A store made with
-    // DamagedFile::Deleted deletes the file instead, and the line says so. False with the error
-    // when the file cannot be moved or deleted (it stays where it was) or the empty one cannot be
-    // made (the kept ones wait for the next opening): the store is closed then.
+    // Closes, sets the file aside with its log, shared memory and journal under the next
+    // uncarried name (APMKeptFiles::setAside), and opens an empty file in its place; a line (34023)
+    // says where the old one went and what it held. A file that replaces one whose kept file
+    // still waits holds rows of its own, and is kept aside too: both are carried. A store made
+    // with DamagedFile::Deleted deletes the file instead, and the line says so. False with the
+    // error when the file cannot be moved or deleted (it stays where it was) or the empty one
+    // cannot be made: the store is closed then.
     [[nodiscard]] bool replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error);
-    // The kept files whose rows are not yet carried, oldest first, until they are.
-    const std::vector<std::string>& keptFiles() const { return keptFiles_; }
-    // The first of them.
-    std::optional<std::string> keptFile() const {
-        return keptFiles_.empty() ? std::nullopt : std::optional<std::string>(keptFiles_.front());
-    }
-
-    struct CarriedRows {
-        std::int64_t carried = 0;
-        // Rows read but refused by the new table, and rows on pages that no longer read, counted
-        // by the rowids skipped where the table hands them out in turn (a key column that is the
-        // rowid is not counted; the detail names the stretches whose size is not known).
-        std::int64_t unreadable = 0;
-        // Per table that held rows: "<table>: <carried> carried, <unreadable> unreadable", and
-        // ", uncounted: the rows after rowid <n>" (or before it, or "every row") where the count
-        // is not known; ", <n> from leaf pages" for the rows read from leaf pages whose tree did not
-        // lead to them.
-        std::string detail;
-    };
-    // Copies into this store's tables, which must exist, every row of each kept file that still
-    // reads: each table both files have, by the columns both have, with its rowid, or a new one
-    // where the store's own rows took it; the store records in the same transactions which kept
-    // rows it carried, so that a carry cut short and run again adds only what is missing.
-    // Reading steps past a damaged page to the first row after it that reads, and takes the rows
-    // on leaf pages that still read where the tree above them does not; transactions of about
-    // 16 MB. A line (34025) gives the counts. Once a kept file's rows are on the disk (the log
-    // checkpointed and emptied), the older carried copies are deleted where they can be, the kept
-    // file takes the first free name of "<path>.carried", "<path>.carried-2", ..., the folder is
-    // synced, and the record of its rows goes: the newest copy stays for whoever looks into the
-    // damage. A kept file that cannot be carried now (the rows cannot be written, a read fails
-    // for a reason other than damage, the files cannot be named) stays for the next opening, and
-    // a line (34026) says why; a read that failed so is taken there as a damaged page. The store
-    // stays open and usable all the same. Nothing (and the first error) when a kept file waits.
-    [[nodiscard]] std::optional<CarriedRows> carryRowsFromKeptFile(NSErrorPtr* error);
 
     explicit APMSqliteStore(std::string path);
 
@@ -266,38 +223,9 @@ private:
     // The moving aside initWithDatabasePath begins with; false with the error when something
     // cannot be moved.
     static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);
-    // Whatever stands at `place` that is no regular file goes to the first free "<place>.moved"
-    // name, with a line (34024) saying where; 0, or the errno of a move that failed.
-    static int moveAsideWhatIsNoFile(const std::string& place);
     // Notes the connection's failure for lastFailureWasTheFiles.
     void noteFailure(int code) { lastFailure_ = code; }
     bool lastFailureWasTheFiles() const;
-    // Goes on with a salvage a kill or a power cut left unfinished (initWithDatabasePath).
-    void resumeSalvage();
-    // One kept file of carryRowsFromKeptFile, its counts added to `rows` once it is carried and
-    // named; false with the error when it waits for the next opening, `readFailed` when a read of
-    // the kept file failed for a reason other than its damage.
-    bool carryKeptFile(const std::string& kept, CarriedRows& rows, bool& readFailed, NSErrorPtr* error);
-    // The end of carrying `kept`: the carried rows on the disk, the kept file named carried, its
-    // record gone; false with the error when the rows or the name are not on the disk.
-    bool nameKeptFileCarried(const std::string& kept, NSErrorPtr* error);
-    // One table of the kept file into this store's table of that name. Called outside any
-    // transaction: it runs its own, each ending after about 16 MB of carried values, so that the
-    // log stays small. `old` is the kept file's connection, null when its list of tables does not
-    // read; `keptPath` is the kept file's path (its -wal beside it). The table is walked through
-    // its tree, stepping past damage, unless its pages show the tree leads to pages not its own;
-    // where the walk met damage, went back or could not start, or leaves no tree reaches are the
-    // table's, the rows on its leaf pages that still read are carried too. A row whose rowid this store's table
-    // already has is left as it is, so a carry run again after a kill adds only what is missing.
-    // False with the error when this store could not be written, or a read failed for a reason
-    // that is not the file's damage (!isDamageCode): the caller keeps everything for the next
-    // opening.
-    bool carryTable(sqlite3* old, const std::string& keptPath, const std::string& table, CarriedRows& rows,
-                    NSErrorPtr* error);
-    // The kept file read by its pages, planned for every table of the file (with this store's own
-    // roots for a kept schema that does not read); kept in keptPages_ until the carry ends. Null
-    // with the error when a read fails.
-    SQLitePageImage* keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error);
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                     Value::Array& values, NSErrorPtr* error);
@@ -328,11 +256,5 @@ private:
     static constexpr int kShapeRefused = -1;
     int lastFailure_ = 0;
     DamagedFile damagedFile_ = DamagedFile::Kept;
-    std::vector<std::string> keptFiles_;
-    // For the kept file being carried: a read of it failed at an earlier carry, so a read that
-    // fails is taken for a damaged page.
-    bool readFailureIsDamage_ = false;
-    // The kept file read by its pages, for the carry under way.
-    std::unique_ptr<SQLitePageImage> keptPages_;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

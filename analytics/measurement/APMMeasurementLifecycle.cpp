@@ -9,6 +9,7 @@
 #include "analytics/core/APMAEU.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMKeptFiles.h"
 #include "analytics/core/APMSqliteStore.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMMonitor.h"
@@ -178,7 +179,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         // left behind would be read into the next database of that name) and the damaged copies
         // kept beside it.
         const std::string path = APMApplicationSupportPath(databaseName_);
-        APMSqliteStore::deleteKeptFiles(path);
+        APMKeptFiles(path).removeAll();
         auto fileManager = NSFileManager::defaultManager();
         for (const std::string& file : {path, path + "-wal", path + "-shm", path + "-journal"}) {
             if (!fileManager->fileExistsAtPath(file)) continue;

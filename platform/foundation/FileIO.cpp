@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -212,6 +213,13 @@ std::shared_ptr<FileIO> FileIO::posix() {
 std::shared_ptr<FileIO> FileIO::current() {
     MutexLock lock(slotMutex);
     return slot();
+}
+
+int FileIO::freeBytes(const std::string& path, std::uint64_t& bytes) {
+    struct statvfs info {};
+    if (::statvfs(path.c_str(), &info) != 0) return errno;
+    bytes = static_cast<std::uint64_t>(info.f_bavail) * (info.f_frsize ? info.f_frsize : info.f_bsize);
+    return 0;
 }
 
 int FileIO::makeFolders(const std::string& path, mode_t mode) {

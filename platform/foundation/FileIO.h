@@ -59,6 +59,9 @@ public:
     [[nodiscard]] virtual int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length,
                                               bool& locked) = 0;
 
+    // The bytes this process may still write on the file system that holds `path`.
+    [[nodiscard]] virtual int freeBytes(const std::string& path, std::uint64_t& bytes);
+
     // Every missing folder along `path`, each new one's parent synced as it is made (see
     // file_detail::makeLastingFolder); an existing folder is success, anything else ENOTDIR.
     [[nodiscard]] int makeFolders(const std::string& path, mode_t mode = 0755);

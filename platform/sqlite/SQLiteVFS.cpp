@@ -48,6 +48,8 @@ struct File {
     sqlite3_file* shm = nullptr;
     // A damaged file kept aside (SQLiteKeptFileURI).
     bool kept = false;
+    // A file of passing use and its journal (SQLiteFileIOURI), never synced.
+    bool disposable = false;
     bool failedReadsAreDamage = false;
 };
 
@@ -131,6 +133,7 @@ int xTruncate(sqlite3_file* file, sqlite3_int64 size) {
 
 int xSync(sqlite3_file* file, int) {
     File& f = fileOf(file);
+    if (f.disposable) return SQLITE_OK;
     if (f.io->sync(f.fd) != 0) return SQLITE_IOERR_FSYNC;
     if (f.syncFolder) {
         if (syncFolderOf(*f.io, f.path) != 0) return SQLITE_IOERR_DIR_FSYNC;
@@ -309,6 +312,7 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
     f->sqliteName = name;
     f->fd = fd;
     f->openFlags = flags;
+    f->disposable = sqlite3_uri_boolean(name, "disposable", 0);
     if (mainDatabase && (flags & SQLITE_OPEN_READONLY) && sqlite3_uri_boolean(name, "kept", 0)) {
         f->kept = true;
         f->failedReadsAreDamage = sqlite3_uri_boolean(name, "failed_reads_are_damage", 0);
@@ -393,7 +397,7 @@ const char* SQLiteFileIOVFSName() {
     return kName;
 }
 
-std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage) {
+std::string SQLiteFileIOURI(const std::string& path, bool disposable) {
     // The characters a URI's path would take for its own.
     std::string uri = "file:";
     for (const char c : path) {
@@ -406,7 +410,9 @@ std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage
             uri += c;
         }
     }
-    uri += std::string("?vfs=") + SQLiteFileIOVFSName() + "&kept=1";
-    if (failedReadsAreDamage) uri += "&failed_reads_are_damage=1";
-    return uri;
+    return uri + "?vfs=" + SQLiteFileIOVFSName() + (disposable ? "&disposable=1" : "");
+}
+
+std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage) {
+    return SQLiteFileIOURI(path) + "&mode=ro&kept=1" + (failedReadsAreDamage ? "&failed_reads_are_damage=1" : "");
 }

@@ -10,8 +10,12 @@
 // SQLITE_OPEN_NOFOLLOW neither is the database, while links to the folders above are followed.
 const char* SQLiteFileIOVFSName();
 
-// A damaged file kept aside is opened read-only, by the URI this gives for it (with
-// SQLITE_OPEN_URI). Its header's format bytes, which say whether a log is to be read, are taken
+// The URI of the file at `path` through this layer, for an opener that takes URIs (with
+// SQLITE_OPEN_URI, or by ATTACH). A `disposable` file (a working copy nothing lasting depends on)
+// and its journal are never synced.
+std::string SQLiteFileIOURI(const std::string& path, bool disposable = false);
+
+// A damaged file kept aside is opened read-only, by the URI this gives for it. Its header's format bytes, which say whether a log is to be read, are taken
 // from whether a log stands beside it when they hold anything SQLite does not know (it would
 // refuse the file at once, rows and all). With `failedReadsAreDamage` a read of it that fails
 // gives zero bytes, read as a page that holds nothing, instead of the failure: a bad sector then

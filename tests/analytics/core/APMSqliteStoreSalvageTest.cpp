@@ -2,6 +2,8 @@
 // with every row of the damaged file that still reads, each once, and one kept copy beside it.
 // Kept files the store cannot carry now, or that stand beside others, never keep it from use,
 // and none is lost.
+#include "analytics/core/APMKeptFiles.h"
+#include "analytics/core/APMSalvage.h"
 #include "analytics/core/APMSqliteStore.h"
 
 #include "LogCapture.h"
@@ -43,10 +45,11 @@ std::shared_ptr<APMSqliteStore> openTables(const std::string& folder) {
     return made ? store : nullptr;
 }
 
-// The opening an owner makes: the store, its tables, the carry. The open store, or none.
+// The opening an owner makes: the store, its tables, the carry. The open store, or none when a
+// kept file still waits.
 std::shared_ptr<APMSqliteStore> openAndCarry(const std::string& folder) {
     auto store = openTables(folder);
-    return store && store->carryRowsFromKeptFile(nullptr) ? store : nullptr;
+    return store && APMSalvage::carryKeptFiles(*store).waiting == 0 ? store : nullptr;
 }
 
 // Every row once, whatever its rowid: a kept row whose rowid the store's own took has another.
@@ -77,10 +80,12 @@ std::set<std::string> keptNames(const std::string& folder) {
     return kept;
 }
 
-// After a finished salvage: nothing uncarried, and of the kept copies only the newest, a database.
+// After a finished salvage: nothing uncarried, no record, no working copy, and of the kept copies
+// only the newest, a database, with the log it was read with.
 void expectOneCarriedCopy(const std::string& folder) {
     auto kept = keptNames(folder);
     kept.erase(kName + ".carried-shm");
+    kept.erase(kName + ".carried-wal");
     EXPECT_EQ(kept, std::set<std::string>{kName + ".carried"}) << folder;
     EXPECT_EQ(sqliteRows(folder + "/" + kName + ".carried", "SELECT count(*) FROM sqlite_master"), (Rows{{"2"}}));
 }
@@ -252,9 +257,9 @@ TEST_F(APMSqliteStoreSalvageTest, AKeptFileThatCannotBeReadNowWaitsAsideWhileThe
         faults->ioError(FaultyFileIO::Operation::Read, "*/" + kName + ".uncarried");
         const auto store = openTables(folder);
         ASSERT_NE(store, nullptr);
-        EXPECT_FALSE(store->carryRowsFromKeptFile(nullptr));
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
         EXPECT_GT(faults->injected(), 0);
-        EXPECT_EQ(store->keptFile(), folder + "/" + kName + ".uncarried");
+        EXPECT_TRUE(fs::exists(folder + "/" + kName + ".uncarried"));
         EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
@@ -266,7 +271,7 @@ TEST_F(APMSqliteStoreSalvageTest, AKeptFileThatCannotBeReadNowWaitsAsideWhileThe
     expectOneCarriedCopy(folder);
 
     ASSERT_TRUE(fs::exists(folder_ + "/wiped/" + kName + ".uncarried"));
-    APMSqliteStore::deleteKeptFiles(folder_ + "/wiped/" + kName);
+    APMKeptFiles(folder_ + "/wiped/" + kName).removeAll();
     EXPECT_TRUE(keptNames(folder_ + "/wiped").empty());
 }
 
@@ -313,16 +318,13 @@ TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAgainIsADamagedPageAndTheRestIsC
     {
         const auto store = openTables(folder);
         ASSERT_NE(store, nullptr);
-        NSErrorPtr error;
-        EXPECT_FALSE(store->carryRowsFromKeptFile(&error));
-        ASSERT_NE(error, nullptr);
-        // The kept file's pages are read before its rows.
-        EXPECT_NE(error->localizedDescription().find("Input/output error"), std::string::npos)
-            << error->localizedDescription();
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
         EXPECT_GT(io->failed(), 0);
         EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
     }
-    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
+    const auto waited = capture.matching("[I-ACS034026]");
+    ASSERT_EQ(waited.size(), 1u);
+    EXPECT_NE(waited[0].find("sqlite code 266"), std::string::npos) << waited[0];
     EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
 
     ASSERT_NE(openAndCarry(folder), nullptr);
@@ -370,6 +372,7 @@ TEST_F(APMSqliteStoreSalvageTest, AFolderOrALinkAtAKeptNameGoesAsideAndTheSalvag
         EXPECT_TRUE(fs::exists((movable ? base + ".uncarried.moved" : base + ".uncarried") + "/notes"));
         auto kept = keptNames(folder);
         kept.erase(kName + ".carried-shm");
+        kept.erase(kName + ".carried-wal");
         std::set<std::string> expected = {kName + ".carried", kName + ".uncarried-wal.moved", kName + ".carried.moved"};
         expected.insert(kName + (movable ? ".uncarried.moved" : ".uncarried"));
         EXPECT_EQ(kept, expected);
@@ -393,7 +396,7 @@ TEST_F(APMSqliteStoreSalvageTest, AnEarlierVersionsCopyIsCarriedOnceEvenWhileItR
         for (int launch = 1; launch <= 2; ++launch) {
             const auto store = openTables(folder);
             ASSERT_NE(store, nullptr);
-            EXPECT_FALSE(store->carryRowsFromKeptFile(nullptr));
+            EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
             EXPECT_TRUE(store->executeSQL("INSERT INTO b (n, body) VALUES (-" + std::to_string(launch) + ", 'new')", nullptr));
             EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n) FROM b"),
                       (Rows{{std::to_string(40 + launch), std::to_string(40 + launch)}}));
@@ -443,4 +446,125 @@ TEST_F(APMSqliteStoreSalvageTest, TenDamagedLaunchesLeaveOneKeptCopy) {
         ASSERT_NE(openAndCarry(folder), nullptr);
     }
     EXPECT_EQ(keptNames(folder), std::set<std::string>{kName + ".carried"});
+}
+
+// What was carried is recorded beside the store, never in it alone: a kept file carried whose name
+// cannot change waits, and a store found damaged meanwhile takes nothing of that record with it.
+// Every row arrives once.
+TEST_F(APMSqliteStoreSalvageTest, AFileCarriedButNotNamedIsNotCarriedAgainWhenTheStoreIsDamaged) {
+    const std::string folder = folder_ + "/unnamed";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    writeDatabase(base + ".uncarried", "a", 1, 3000);
+    for (int launch = 1; launch <= 2; ++launch) {
+        FaultInjection faults;
+        faults->failRename(base + ".uncarried", EPERM);
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
+        if (launch == 1) {
+            EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
+        }
+        store->closeDatabase();
+        // The store is found damaged at the next opening: the root of its table a overwritten.
+        if (launch == 1) ASSERT_TRUE(overwritePage(base, 2, pageSizeOf(base)));
+    }
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n) FROM a"), (Rows{{"3001", "3001"}}));
+    EXPECT_EQ(keptNames(folder).count(kName + ".salvage-record"), 0u);
+}
+
+// An earlier version named its copies ".damaged", ".damaged-2", ..., carried or not: each is
+// carried once, none removed before it is read.
+TEST_F(APMSqliteStoreSalvageTest, EveryCopyAnEarlierVersionKeptIsCarried) {
+    const std::string folder = folder_ + "/earlier-copies";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    writeDatabase(base + ".damaged", "a", 1, 20);
+    writeDatabase(base + ".damaged-2", "a", 21, 20);
+    writeDatabase(base + ".damaged-3", "b", 41, 20);
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(sqliteRows(base, "SELECT count(DISTINCT n), min(n), max(n) FROM a"), (Rows{{"40", "1", "40"}}));
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*) FROM b"), (Rows{{"20"}}));
+    expectOneCarriedCopy(folder);
+}
+
+// A kept file no opening can read waits a few openings, then is given up on once, said so, and
+// kept for a person under a name of its own; later openings no longer try it. One that can only be
+// read is carried, and stays as it was.
+TEST_F(APMSqliteStoreSalvageTest, AFileNoOpeningCanReadIsGivenUpOnceAndAFileOnlyReadStaysAsItWas) {
+    const std::string folder = folder_ + "/unopenable";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    writeDatabase(base + ".uncarried", "a", 1, 20);
+    LogCapture capture;
+    {
+        FaultInjection faults;
+        faults->inject(FaultyFileIO::Operation::Open, "*/" + kName + ".uncarried", EACCES);
+        for (int launch = 1; launch <= APMSalvage::kReadsBeforeGivingUp + 2; ++launch) {
+            SCOPED_TRACE("launch " + std::to_string(launch));
+            const int before = faults->injected();
+            const auto store = openTables(folder);
+            ASSERT_NE(store, nullptr);
+            EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, launch <= APMSalvage::kReadsBeforeGivingUp ? 1 : 0);
+            // Given up on, it is never tried again.
+            if (launch > APMSalvage::kReadsBeforeGivingUp + 1) EXPECT_EQ(faults->injected(), before);
+        }
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034028]").size(), 1u);
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), static_cast<std::size_t>(APMSalvage::kReadsBeforeGivingUp));
+    EXPECT_EQ(keptNames(folder), std::set<std::string>{kName + ".unread"});
+    EXPECT_EQ(sqliteRows(base + ".unread", "SELECT count(*) FROM a"), (Rows{{"20"}}));
+
+    fs::rename(base + ".unread", base + ".uncarried");
+    const auto bytes = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    const std::string kept = bytes(base + ".uncarried");
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*) FROM a"), (Rows{{"20"}}));
+    EXPECT_EQ(bytes(base + ".carried"), kept);
+}
+
+// The disk as it is: a carry that would not fit waits, and one that meets a full disk gives its
+// room back at once (the log emptied, the working copy gone), the store taking rows all along.
+class LittleRoomFileIO : public FaultyFileIO {
+public:
+    int freeBytes(const std::string&, std::uint64_t& bytes) override {
+        bytes = 400u << 10;
+        return 0;
+    }
+};
+
+TEST_F(APMSqliteStoreSalvageTest, ACarryThatCannotFitWaitsAndOneThatFillsTheDiskGivesItsRoomBack) {
+    const std::string folder = folder_ + "/room";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    writeDatabase(base + ".uncarried", "a", 1, 3000);
+    LogCapture capture;
+    {
+        ScopedFileIO little(std::make_shared<LittleRoomFileIO>());
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
+        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
+    }
+    const auto waited = capture.matching("[I-ACS034026]");
+    ASSERT_EQ(waited.size(), 1u);
+    EXPECT_NE(waited[0].find("Not enough room"), std::string::npos) << waited[0];
+    {
+        FaultInjection faults;
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        faults->noSpace(base + "-wal");
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
+        EXPECT_GT(faults->injected(), 0);
+        EXPECT_EQ(fs::file_size(base + "-wal"), 0u);
+        EXPECT_FALSE(fs::exists(base + ".carrying"));
+        faults->clear();
+        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-2, 'logged meanwhile')", nullptr));
+    }
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n), min(n) FROM a"), (Rows{{"3002", "3002", "-2"}}));
 }

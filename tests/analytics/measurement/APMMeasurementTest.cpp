@@ -70,7 +70,8 @@ TEST_F(APMMeasurementTest, ADamagedDatabaseIsReplacedWithALineSayingWhatWasLost)
     EXPECT_TRUE(std::filesystem::exists(path + ".carried"));
     const auto carried = capture.matching("[I-ACS034025]");
     ASSERT_EQ(carried.size(), 1u);
-    EXPECT_NE(carried[0].find(": 0, 0, no table readable"), std::string::npos) << carried[0];
+    EXPECT_NE(carried[0].find(": 0, 0, vizudi-app-measurement.sql.uncarried: nothing readable"), std::string::npos)
+        << carried[0];
     // The first open lived only in the lost file: it is reported again, and the keychain's count
     // tells the service that an earlier one was. (The session, kept outside the file, goes on.)
     const auto firstOpens = [&] {

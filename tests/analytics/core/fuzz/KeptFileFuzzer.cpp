@@ -1,7 +1,11 @@
-// libFuzzer target over the page reader: an input is a database file and its write-ahead log (its
-// first four bytes, big-endian, give the file's length; what follows the file is the log). Nothing
-// crashes or reads outside its buffers, every walk ends, and every value is one a record holds.
-#include "platform/sqlite/SQLitePageImage.h"
+// libFuzzer target over the reading of a kept file: an input is a database file and its
+// write-ahead log (its first four bytes, big-endian, give the file's length; what follows the file
+// is the log), read into a working copy for a store of three tables, two of one shape. Nothing
+// crashes or reads outside its buffers, every read ends within the target's time, and a damaged
+// file is never a failure to read it.
+#include "analytics/core/APMKeptFileReader.h"
+
+#include <sqlite3.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +13,6 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
-
 namespace {
 
 // The files of the input, in a folder of this process's own, removed as it ends.
@@ -17,16 +20,16 @@ class Files {
 public:
     Files() {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/page-image-fuzz-XXXXXX";
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kept-file-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data())) std::abort();
         folder_ = pattern;
     }
     ~Files() {
-        std::remove(log().c_str());
-        std::remove(database().c_str());
+        for (const std::string& file : {log(), database(), working(), working() + "-journal"}) std::remove(file.c_str());
         rmdir(folder_.c_str());
     }
     std::string database() const { return folder_ + "/input.sqlite"; }
+    std::string working() const { return folder_ + "/working.sqlite"; }
     std::string log() const { return database() + "-wal"; }
 
     void write(const std::uint8_t* data, std::size_t size) {
@@ -53,23 +56,22 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Files files;
+    static sqlite3* store = [] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(":memory:", &db) != SQLITE_OK ||
+            sqlite3_exec(db,
+                         "CREATE TABLE t (n INTEGER NOT NULL, s TEXT, b BLOB); CREATE TABLE u (k TEXT NOT NULL PRIMARY "
+                         "KEY); CREATE TABLE v (k TEXT NOT NULL PRIMARY KEY)",
+                         nullptr, nullptr, nullptr) != SQLITE_OK) {
+            std::abort();
+        }
+        return db;
+    }();
     files.write(data, size);
-    int err = 0;
-    auto image = SQLitePageImage::open(files.database(), err);
-    if (!image) std::abort();  // the files are there and readable: only damaged bytes, which open
-    const std::vector<SQLitePageImage::TableShape> shapes = {{"t", {"INTEGER", "TEXT", "BLOB"}}, {"u", {"REAL", ""}}};
-    if (image->plan(shapes) != 0) std::abort();
-    for (const auto& shape : shapes) {
-        const int walked = image->forEachRow(shape.name, [](std::int64_t, const Value::Array& values) {
-            for (const Value& value : values) {
-                const auto type = value.type();
-                if (type != Value::Type::Null && type != Value::Type::Integer && type != Value::Type::Double &&
-                    type != Value::Type::String && type != Value::Type::Data)
-                    std::abort();
-            }
-            return true;
-        });
-        if (walked != 0) std::abort();
-    }
+    APMKeptFileReader::Outcome outcome;
+    bool readFailed = false;
+    const auto failure = APMKeptFileReader::read(files.database(), false, files.working(), store, outcome, readFailed,
+                                                 nullptr);
+    if (failure == APMKeptFileReader::Failure::KeptFile && readFailed) std::abort();
     return 0;
 }
