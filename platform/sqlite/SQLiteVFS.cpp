@@ -46,8 +46,9 @@ struct File {
     bool syncFolder = false;
     // The unix layer's handle of the same database, for the shared memory only.
     sqlite3_file* shm = nullptr;
-    // A damaged file kept aside (SQLiteKeptFileURI).
+    // A damaged file kept aside (SQLiteKeptFileURI), and its log.
     bool kept = false;
+    bool keptLog = false;
     // A file of passing use and its journal (SQLiteFileIOURI), never synced.
     bool disposable = false;
     bool failedReadsAreDamage = false;
@@ -95,6 +96,39 @@ void takeFormatVersions(File& f, std::uint8_t* header) {
     header[kWrite] = header[kRead] = log ? 2 : 1;
 }
 
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+// The first page as a kept file's log holds it, read alone (its frame's page, not the frame as
+// the log's recovery reads it, checksum and all): a size in its header that the file and its log
+// cannot hold, or one its counter no longer vouches for (SQLite then takes the log's word, which a
+// damaged commit can make a billion pages), becomes the pages they hold at the most.
+void takeFirstPageSize(File& f, std::uint8_t* page, std::size_t size, std::uint64_t offset) {
+    constexpr std::uint64_t kLogHeader = 32;
+    constexpr std::uint64_t kFrameHeader = 24;
+    std::uint8_t header[kLogHeader];
+    std::size_t got = 0;
+    if (size < 100 || offset < kLogHeader + kFrameHeader || f.io->readAt(f.fd, 0, header, kLogHeader, got) != 0 ||
+        got != kLogHeader || bigEndian32(header + 8) != size) {
+        return;
+    }
+    const std::uint64_t frame = size + kFrameHeader;
+    if ((offset - kLogHeader) % frame != kFrameHeader) return;
+    std::uint8_t number[4];
+    if (f.io->readAt(f.fd, offset - kFrameHeader, number, 4, got) != 0 || got != 4 || bigEndian32(number) != 1) return;
+    struct stat log {};
+    struct stat file {};
+    if (f.io->statusOf(f.fd, log) != 0 || f.io->status(sqlite3_filename_database(f.sqliteName), true, file) != 0) return;
+    const std::uint64_t held = static_cast<std::uint64_t>(file.st_size) / size +
+                               (static_cast<std::uint64_t>(log.st_size) > kLogHeader ? (log.st_size - kLogHeader) / frame : 0);
+    const bool vouched = std::memcmp(page + 24, page + 92, 4) == 0;
+    if (vouched && bigEndian32(page + 28) <= held) return;
+    const auto pages = static_cast<std::uint32_t>(std::min<std::uint64_t>(held, UINT32_MAX));
+    for (int i = 0; i < 4; ++i) page[28 + i] = static_cast<std::uint8_t>(pages >> (24 - 8 * i));
+    std::memcpy(page + 92, page + 24, 4);
+}
+
 int xRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     File& f = fileOf(file);
     auto* out = static_cast<std::uint8_t*>(buffer);
@@ -112,6 +146,7 @@ int xRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
         done += got;
     }
     if (f.kept && offset == 0 && done >= 20) takeFormatVersions(f, out);
+    if (f.keptLog && done == wanted) takeFirstPageSize(f, out, wanted, static_cast<std::uint64_t>(offset));
     if (done == wanted) return SQLITE_OK;
     // SQLite relies on the rest being zero.
     std::memset(out + done, 0, wanted - done);
@@ -313,6 +348,7 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
     f->fd = fd;
     f->openFlags = flags;
     f->disposable = sqlite3_uri_boolean(name, "disposable", 0);
+    f->keptLog = (flags & SQLITE_OPEN_WAL) && sqlite3_uri_boolean(name, "kept", 0);
     if (mainDatabase && (flags & SQLITE_OPEN_READONLY) && sqlite3_uri_boolean(name, "kept", 0)) {
         f->kept = true;
         f->failedReadsAreDamage = sqlite3_uri_boolean(name, "failed_reads_are_damage", 0);

@@ -484,6 +484,36 @@ TEST_F(APMSqliteStoreTest, AStrayPointerBetweenTablesOneAddedColumnApartMixesAnd
     }
 }
 
+// A log whose last commit names a billion pages, its first page no longer vouching for its own
+// size, as SQLite believes it: every row of the file and its log is carried, in the time its bytes
+// take (read for a billion pages, it would take hours).
+TEST_F(APMSqliteStoreTest, ALogThatNamesABillionPagesIsReadForWhatItHolds) {
+    std::filesystem::create_directories(folder_ + "/nested");
+    const std::string written = folder_ + "/written.sql";
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(written.c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE t (n INTEGER "
+                                   "NOT NULL, body BLOB)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    for (int n = 1; n <= 50; ++n) {
+        ASSERT_EQ(sqlite3_exec(writer, ("INSERT INTO t VALUES (" + std::to_string(n) + ", zeroblob(100))").c_str(), nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+    }
+    // Copied as a kill leaves them: the rows in the log alone.
+    std::filesystem::copy_file(written, path_ + ".uncarried");
+    std::filesystem::copy_file(written + "-wal", path_ + ".uncarried-wal");
+    sqlite3_close(writer);
+    ASSERT_TRUE(claimPagesInLogCommit(path_ + ".uncarried", 1000000000));
+    ASSERT_EQ(sqliteRows(path_ + ".uncarried", "PRAGMA page_count"), (std::vector<std::vector<std::string>>{{"1000000000"}}));
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
+    EXPECT_EQ(APMSalvage::carryKeptFiles(*store).rows, 50);
+    store.reset();
+    EXPECT_EQ(rowsInPlace(path_, "t"), 50);
+}
+
 // Leaves that no tree reaches while the free list does not read may be freed ones: their rows
 // are carried (a row sent again rather than one lost), each under its rowid. The store itself
 // leaves no rows on the pages it frees.
