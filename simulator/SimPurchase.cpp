@@ -1,6 +1,8 @@
 // A completed purchase: product, receipt entry and transaction, made as the store makes them.
 #include "simulator/SimPurchase.h"
 
+#include "simulator/SimScreen.h"
+
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSDateFormatter.h"
 #include "platform/foundation/NSDecimalNumber.h"
@@ -13,9 +15,13 @@
 
 #include <cmath>
 
-std::string SimPurchase::complete(const std::string& productID, const std::string& price, const std::string& currency) {
+bool SimPurchase::complete(const std::string& productID, const std::string& price, const std::string& currency,
+                           std::string& said) {
     auto amount = NSDecimalNumber::decimalNumberWithString(price);
-    if (!amount || amount->isNotANumber()) return "purchase: " + price + " is not a price";
+    if (!amount || amount->isNotANumber()) {
+        said = "purchase: " + simPrintable(price) + " is not a price";
+        return false;
+    }
     SKProduct::Fields product;
     product.productIdentifier = productID;
     product.price = amount;
@@ -38,13 +44,22 @@ std::string SimPurchase::complete(const std::string& productID, const std::strin
     entry.originalPurchaseDate = date;
     entry.purchaseType = 1;
     if (!SKStoreReceipt::addInAppPurchase(entry, SKStoreReceipt::receiptPath(), &error)) {
-        return "purchase: the receipt could not be written (" + error->localizedDescription() + ")";
+        said = "purchase: the receipt could not be written (" + error->localizedDescription() + ")";
+        return false;
     }
     SKPaymentTransaction::Fields transaction;
     transaction.state = SKPaymentTransactionState::Purchased;
     transaction.transactionIdentifier = identifier;
     transaction.transactionDate = now;
     transaction.payment = SKPayment::paymentWithProductIdentifier(productID);
-    SKPaymentQueue::defaultQueue()->updateTransactions({SKPaymentTransaction::make(std::move(transaction))});
-    return "";
+    // Who hears of it: with no observer the transaction reaches nobody in the application.
+    const auto queue = SKPaymentQueue::defaultQueue();
+    const std::size_t observers = queue->transactionObservers().size();
+    queue->updateTransactions({SKPaymentTransaction::make(std::move(transaction))});
+    said = "purchased " + simPrintable(productID) + " for " + amount->stringValue() + " " +
+           NSString::uppercaseString(currency) + ": the receipt holds it, and the payment queue " +
+           (observers == 0   ? std::string("has no observer in the application to hand it to")
+            : observers == 1 ? std::string("handed it to the application's observer")
+                             : "handed it to the application's " + std::to_string(observers) + " observers");
+    return true;
 }

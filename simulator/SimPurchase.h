@@ -7,6 +7,8 @@
 
 class SimPurchase {
 public:
-    // "" when the purchase was handed over; otherwise what went wrong. `price` is decimal text.
-    static std::string complete(const std::string& productID, const std::string& price, const std::string& currency);
+    // True when the purchase was handed over; `said` tells what the store did, or what went
+    // wrong. `price` is decimal text.
+    static bool complete(const std::string& productID, const std::string& price, const std::string& currency,
+                         std::string& said);
 };

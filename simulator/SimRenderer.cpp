@@ -86,13 +86,27 @@ std::uint32_t premultiplied(const std::uint8_t* p) {
     return (a << 24) | (r << 16) | (g << 8) | b;
 }
 
+// cairo refuses an image surface with a side longer than this many pixels.
+constexpr int kLongestSurfaceSide = 32767;
+
+// A new image surface, or null where cairo refuses it: a refused one has no pixels to write.
+cairo_surface_t* newSurface(int width, int height) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    return s;
+}
+
 // The image's pixels as a cairo surface (premultiplied, native byte order).
 cairo_surface_t* surfaceOf(const UIImage& image) {
     const int w = image.pixelWidth(), h = image.pixelHeight();
     // A picture whose body does not decode is transparent: there is nothing to draw, and its empty
     // pixels, as many as its header claims, are not made.
     if (w <= 0 || h <= 0 || !image.decodes()) return nullptr;
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_surface_t* s = newSurface(w, h);
+    if (!s) return nullptr;
     cairo_surface_flush(s);
     unsigned char* data = cairo_image_surface_get_data(s);
     const int stride = cairo_image_surface_get_stride(s);
@@ -109,14 +123,15 @@ cairo_surface_t* surfaceOf(const UIImage& image) {
     return s;
 }
 
-// A picture larger than this many pixels is drawn from the part of it in sight alone, at no more
-// pixels than the shot gives that part: a whole-size copy of a page's picture would take as much
-// memory again as the picture.
+// A picture larger than this many pixels, or longer on a side than cairo's surfaces go, is drawn
+// from the part of it in sight alone, at no more pixels than the shot gives that part: a
+// whole-size copy of a page's picture would take as much memory again as the picture.
 constexpr std::int64_t kLargestWholeSurface = 4 * 1024 * 1024;
 
 // The pixels x0..x1, y0..y1 of the image, reduced to width x height by their means, as a surface.
 cairo_surface_t* reducedSurfaceOf(const UIImage& image, int x0, int y0, int x1, int y1, int width, int height) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_t* s = newSurface(width, height);
+    if (!s) return nullptr;
     cairo_surface_flush(s);
     unsigned char* data = cairo_image_surface_get_data(s);
     const int stride = cairo_image_surface_get_stride(s);
@@ -147,7 +162,8 @@ cairo_surface_t* reducedSurfaceOf(const UIImage& image, int x0, int y0, int x1, 
 // the part in sight, reduced to the device pixels it covers.
 void paintImage(cairo_t* cr, const UIImage& image, double alpha) {
     const int w = image.pixelWidth(), h = image.pixelHeight();
-    if (static_cast<std::int64_t>(w) * h <= kLargestWholeSurface) {
+    if (static_cast<std::int64_t>(w) * h <= kLargestWholeSurface && w <= kLongestSurfaceSide &&
+        h <= kLongestSurfaceSide) {
         cairo_surface_t* s = surfaceOf(image);
         if (!s) return;
         cairo_set_source_surface(cr, s, 0, 0);
@@ -165,9 +181,10 @@ void paintImage(cairo_t* cr, const UIImage& image, double alpha) {
     cairo_user_to_device_distance(cr, &dx, &dy);
     cairo_user_to_device_distance(cr, &ex, &ey);
     const double perPixelX = std::min(1.0, std::hypot(dx, dy)), perPixelY = std::min(1.0, std::hypot(ex, ey));
-    const int width = std::max(1, static_cast<int>(std::ceil((x1 - x0) * perPixelX)));
-    const int height = std::max(1, static_cast<int>(std::ceil((y1 - y0) * perPixelY)));
+    const int width = std::clamp(static_cast<int>(std::ceil((x1 - x0) * perPixelX)), 1, kLongestSurfaceSide);
+    const int height = std::clamp(static_cast<int>(std::ceil((y1 - y0) * perPixelY)), 1, kLongestSurfaceSide);
     cairo_surface_t* s = reducedSurfaceOf(image, x0, y0, x1, y1, width, height);
+    if (!s) return;
     cairo_save(cr);
     cairo_translate(cr, x0, y0);
     cairo_scale(cr, static_cast<double>(x1 - x0) / width, static_cast<double>(y1 - y0) / height);

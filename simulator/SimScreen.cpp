@@ -1038,14 +1038,31 @@ const SimTarget* SimScreen::find(const std::string& numberOrText, const std::vec
         return nullptr;
     }
     if (numberOrText.empty()) return nullptr;
-    auto deepest = [&](const std::function<bool(const std::string&)>& matches) -> const SimTarget* {
+    // A control's line as the screen prints it, its number before it or not; the line up to its
+    // states names it too, so that a state it does not show is told apart from nothing there.
+    const auto listedAs = [](const SimTarget& t, const std::string& text) {
+        if (t.line == text) return true;
+        const std::string states = statesText(t.states);
+        return !states.empty() && t.line.size() > states.size() && t.line.ends_with(states) &&
+               t.line.compare(0, t.line.size() - states.size(), text) == 0;
+    };
+    if (const std::size_t close = numberOrText.find("] "); numberOrText.front() == '[' && close != std::string::npos &&
+                                                           isNumber(numberOrText.substr(1, close - 1))) {
+        const SimTarget* numbered = find(numberOrText.substr(1, close - 1), states);
+        if (numbered && listedAs(*numbered, numberOrText.substr(close + 2))) return numbered;
+    }
+    auto deepest = [&](const std::function<bool(const SimTarget&)>& matches) -> const SimTarget* {
         const SimTarget* best = nullptr;
         for (const auto& t : targets_) {
             if ((best && t.depth <= best->depth) || !shows(t)) continue;
-            if (std::any_of(t.texts.begin(), t.texts.end(), matches)) best = &t;
+            if (matches(t)) best = &t;
         }
         return best;
     };
-    if (auto exact = deepest([&](const std::string& s) { return s == numberOrText; })) return exact;
-    return deepest([&](const std::string& s) { return s.find(numberOrText) != std::string::npos; });
+    const auto byText = [&](const std::function<bool(const std::string&)>& matches) {
+        return deepest([&](const SimTarget& t) { return std::any_of(t.texts.begin(), t.texts.end(), matches); });
+    };
+    if (auto exact = byText([&](const std::string& s) { return s == numberOrText; })) return exact;
+    if (auto listed = deepest([&](const SimTarget& t) { return listedAs(t, numberOrText); })) return listed;
+    return byText([&](const std::string& s) { return s.find(numberOrText) != std::string::npos; });
 }

@@ -64,8 +64,10 @@ public:
     // In reading order.
     const std::vector<SimTarget>& targets() const { return targets_; }
     // By number ("3") or by text: among the controls showing exactly that text the deepest,
-    // else among those with a text containing it the deepest; the first in reading order of
-    // equally deep ones.
+    // else among those whose line reads so the deepest (the line as the screen prints it, with its
+    // number or without, or up to the states after its name: `button "repeat" (off)`, `[2] slider
+    // 0 (0 to 1)`, `button "repeat"`), else among those with a text containing it the deepest;
+    // the first in reading order of equally deep ones.
     const SimTarget* find(const std::string& numberOrText) const;
     // The same among the controls that show each of `states` after their names.
     const SimTarget* find(const std::string& numberOrText, const std::vector<std::string>& states) const;

@@ -318,7 +318,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             settle();
             return r;
         case SimCommand::Kind::Purchase:
-            r.message = SimPurchase::complete(c.text, c.price, c.currency);
+            r.ok = SimPurchase::complete(c.text, c.price, c.currency, r.message);
             settle();
             return r;
         case SimCommand::Kind::AdUnit:

@@ -24,7 +24,14 @@ class InstallDepsTest(unittest.TestCase):
         self.installed = os.path.join(root, "installed")
         # apt-get refuses for the lock as many times as this file holds lines, then succeeds.
         self.refusals = os.path.join(root, "refusals.txt")
-        self.stub("dpkg-query", '[ -e "%s" ] && printf "install ok installed"\nexit 0\n' % self.installed)
+        # Once the file is there, every package asked for is installed but those `removed` names,
+        # which were removed with their configuration kept: one query lists them all.
+        self.removed = os.path.join(root, "removed.txt")
+        self.stub("dpkg-query", '[ -e "%s" ] || exit 1\n'
+                                'for p; do case "$p" in -*) ;; *)\n'
+                                '  if grep -qxF "$p" "%s" 2>/dev/null; then echo "$p deinstall ok config-files"\n'
+                                '  else echo "$p install ok installed"; fi ;; esac; done\n'
+                  % (self.installed, self.removed))
         self.stub("apt-get", 'echo "$*" >>"%s"\n'
                              'if [ -s "%s" ]; then sed -i 1d "%s"\n'
                              '  echo "E: Could not get lock /var/lib/apt/lists/lock. It is held by process 1" >&2\n'
@@ -103,6 +110,17 @@ class InstallDepsTest(unittest.TestCase):
         self.assertEqual(run.returncode, 0, err)
         self.assertEqual(self.apt_calls(), [])
         self.assertEqual(out, "")
+
+    def test_only_the_packages_not_installed_are_installed(self):
+        open(self.installed, "w").close()
+        with open(self.removed, "w") as f:
+            f.write("valgrind\nlibgtest-dev\n")
+        out, err = self.start(120).communicate(timeout=120)
+        self.assertEqual(err, "")
+        calls = self.apt_calls()
+        self.assertEqual(len(calls), 2, calls)
+        self.assertEqual(calls[1], "install -y -qq --no-install-recommends libgtest-dev valgrind")
+        self.assertIn("install-deps: installing libgtest-dev valgrind", out)
 
     def test_a_call_refused_for_a_lock_taken_meanwhile_goes_again(self):
         with open(self.refusals, "w") as f:

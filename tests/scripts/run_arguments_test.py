@@ -229,6 +229,20 @@ class RunArgumentsTest(unittest.TestCase):
             f.write("#!/usr/bin/env bash\n" + body)
         os.chmod(build, 0o755)
 
+    def test_the_packages_are_checked_once_and_the_build_skips_what_has_not_changed(self):
+        checks = os.path.join(self.root, "package-checks.txt")
+        given = os.path.join(self.root, "build-arguments.txt")
+        self.stand_in_build('echo "$*" >"%s"\necho build\n' % given)
+        with open(os.path.join(self.root, "scripts", "install-deps"), "w") as f:
+            f.write('#!/usr/bin/env bash\necho checked >>"%s"\n' % checks)
+        result = self.run_script("--home", os.path.join(self.root, "home"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(checks) as f:
+            self.assertEqual(f.read(), "checked\n")
+        with open(given) as f:
+            self.assertEqual(f.read(), "--skip-unchanged ostrel-sim ostrel-demo ostrel-content-server "
+                                       "ostrel-measurement-service\n")
+
     def test_the_build_shows_its_progress_not_the_compilers_lines(self):
         self.stand_in_build('for i in 1 2 3 4; do echo "[$i/4] Building CXX object part$i.o" >&2; '
                             'echo "part$i.cpp:1: warning: a line of the compiler\'s" >&2; done\n'

@@ -65,7 +65,8 @@ TEST_F(SimPurchaseTest, ThePurchaseReachesThePaymentQueueAndTheReceipt) {
     const auto result = session.execute(SimCommand::parse("purchase gold.coins 1.99 eur"));
     SKPaymentQueue::defaultQueue()->removeTransactionObserver(observer);
     EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.message, "");
+    EXPECT_EQ(result.message, "purchased gold.coins for 1.99 EUR: the receipt holds it, and the payment queue handed "
+                              "it to the application's observer");
     ASSERT_EQ(observer->told.size(), 1u);
     const auto& transaction = observer->told.front();
     EXPECT_EQ(transaction->transactionState(), SKPaymentTransactionState::Purchased);
@@ -96,7 +97,8 @@ TEST_F(SimPurchaseTest, ADamagedReceiptDoesNotHoldBackThePurchase) {
     const auto result = session.execute(SimCommand::parse("purchase gold.coins"));
     SKPaymentQueue::defaultQueue()->removeTransactionObserver(observer);
     EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.message, "");
+    EXPECT_EQ(result.message, "purchased gold.coins for 0.99 USD: the receipt holds it, and the payment queue handed "
+                              "it to the application's observer");
     ASSERT_EQ(observer->told.size(), 1u);
     ASSERT_TRUE(observer->told.front()->transactionIdentifier());
     const auto receipt = readDataFromFile(path);
@@ -105,6 +107,36 @@ TEST_F(SimPurchaseTest, ADamagedReceiptDoesNotHoldBackThePurchase) {
     EXPECT_EQ(receipt->front(), 0x31);
     const std::string& id = *observer->told.front()->transactionIdentifier();
     EXPECT_NE(std::search(receipt->begin(), receipt->end(), id.begin(), id.end()), receipt->end());
+    SKStoreCatalogue::reset();
+}
+
+TEST_F(SimPurchaseTest, APurchaseSaysWhoHeardOfItOrWhyItFailed) {
+    SimSession session{false};
+    // No observer: the transaction reaches nobody, and the person is told so.
+    auto result = session.execute(SimCommand::parse("purchase gold.coins 2 usd"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.message, "purchased gold.coins for 2 USD: the receipt holds it, and the payment queue has no "
+                              "observer in the application to hand it to");
+    auto first = std::make_shared<Observer>(), second = std::make_shared<Observer>();
+    SKPaymentQueue::defaultQueue()->addTransactionObserver(first);
+    SKPaymentQueue::defaultQueue()->addTransactionObserver(second);
+    result = session.execute(SimCommand::parse("purchase gold.coins"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.message, "purchased gold.coins for 0.99 USD: the receipt holds it, and the payment queue handed "
+                              "it to the application's 2 observers");
+    EXPECT_EQ(first->told.size(), 1u);
+    EXPECT_EQ(second->told.size(), 1u);
+
+    // A receipt that cannot be written fails the purchase: nobody hears of it.
+    const std::string path = SKStoreReceipt::receiptPath();
+    ASSERT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(NSString::stringByDeletingLastPathComponent(path)));
+    ASSERT_TRUE(writeDataToFile(NSData{'x'}, NSString::stringByDeletingLastPathComponent(path), true));
+    result = session.execute(SimCommand::parse("purchase gold.coins"));
+    SKPaymentQueue::defaultQueue()->removeTransactionObserver(first);
+    SKPaymentQueue::defaultQueue()->removeTransactionObserver(second);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message.rfind("purchase: the receipt could not be written (", 0), 0u) << result.message;
+    EXPECT_EQ(first->told.size(), 1u);
     SKStoreCatalogue::reset();
 }
 

@@ -225,6 +225,48 @@ TEST_F(RendererTest, ALargePictureIsDrawnFromThePartInSightAtTheShotsPixels) {
     EXPECT_LT(growth, 16 << 20);
 }
 
+// A picture with a side longer than cairo makes a surface (a thin strip, a panorama) is drawn
+// scaled into its view like any other: red along its first half, blue along its second.
+TEST_F(RendererTest, APictureLongerOnASideThanASurfaceIsDrawnScaledIntoItsView) {
+    const auto halves = [](int width, int height) {
+        std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const bool first = width >= height ? x < width / 2 : y < height / 2;
+                std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+                p[0] = first ? 255 : 0;
+                p[2] = first ? 0 : 255;
+                p[3] = 255;
+            }
+        return UIImage::imageWithPixels(std::move(rgba), width, height, 1);
+    };
+    struct Strip {
+        int width, height;
+        CGRect frame;
+    };
+    for (const Strip& strip : {Strip{1, 65500, CGRectMake(20, 100, 20, 200)}, Strip{65500, 1, CGRectMake(60, 100, 200, 20)},
+                               Strip{40000, 100, CGRectMake(60, 200, 200, 50)}}) {
+        SCOPED_TRACE(std::to_string(strip.width) + " x " + std::to_string(strip.height));
+        auto view = UIImageView::initWithFrame(strip.frame);
+        view->setContentMode(UIViewContentModeScaleToFill);
+        view->setImage(halves(strip.width, strip.height));
+        root->view()->addSubview(view);
+        auto shot = shoot();
+        ASSERT_TRUE(shot);
+        const CGRect f = strip.frame;
+        const bool across = strip.width >= strip.height;
+        const CGPoint first = across ? CGPointMake(f.origin.x + f.size.width / 4, CGRectGetMidY(f))
+                                     : CGPointMake(CGRectGetMidX(f), f.origin.y + f.size.height / 4);
+        const CGPoint second = across ? CGPointMake(f.origin.x + f.size.width * 3 / 4, CGRectGetMidY(f))
+                                      : CGPointMake(CGRectGetMidX(f), f.origin.y + f.size.height * 3 / 4);
+        EXPECT_GT(shotRGB(*shot, first.x, first.y)[0], 200);
+        EXPECT_LT(shotRGB(*shot, first.x, first.y)[2], 60);
+        EXPECT_GT(shotRGB(*shot, second.x, second.y)[2], 200);
+        EXPECT_LT(shotRGB(*shot, second.x, second.y)[0], 60);
+        view->removeFromSuperview();
+    }
+}
+
 TEST_F(RendererTest, AnAlertWithoutATitleHasNoRoomForOne) {
     auto alert = UIAlertView::initWithTitle("", "Complete", nullptr, "OK", {});
     alert->show();

@@ -3,13 +3,16 @@
 // (on), a row the list shows selected reads (selected), and a button showing one of more states
 // keeps its name with the state after it. A tap says what it reached as the tap left it, and by
 // the name it had when touched where the tap changed that name; a tap names a control by what
-// the screen lists, every state after its name included (a badge, a placeholder).
+// the screen lists, every state after its name included (a badge, a placeholder), and by the
+// whole line the screen prints for it.
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UISearchBar.h"
+#include "platform/ui/UISlider.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
@@ -78,6 +81,20 @@ public:
         length->setText("0:03");
         cell->setAccessoryView(length);
         setAccessibilityTraits(*cell, toggle(true));
+        return cell;
+    }
+};
+
+// The other applications, with how many of them are new beside the row.
+class MoreApps : public NSObject, public UITableViewDataSource {
+public:
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 1; }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&, const NSIndexPath&) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "apps");
+        cell->textLabel()->setText("More Apps");
+        auto count = UILabel::initWithFrame(CGRectMake(0, 0, 30, 20));
+        count->setText("3");
+        cell->setAccessoryView(count);
         return cell;
     }
 };
@@ -254,4 +271,53 @@ TEST_F(SimStateTest, EveryParenthesisedStateAfterANameIsTakenBackAsTheScreenList
          "[2] row \"Requiem\" (badge \"0:03\") (on) (selected) does not show (off) now, so it was not tapped"},
     };
     for (const auto& [typed, said] : cases) EXPECT_EQ(run(typed).message, said) << typed;
+}
+
+TEST_F(SimStateTest, EveryControlIsTakenBackByTheLineTheScreenPrintsForIt) {
+    // A repeat toggle, a volume slider, a row with its count, a search bar being typed into.
+    auto repeat = UIButton::buttonWithType(UIButtonTypeCustom);
+    repeat->setFrame(CGRectMake(20, 100, 44, 44));
+    setAccessibilityLabel(*repeat, "repeat");
+    setAccessibilityTraits(*repeat, toggle(false));
+    auto volume = UISlider::initWithFrame(CGRectMake(20, 160, 200, 30));
+    auto apps = std::make_shared<MoreApps>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 200, 375, 44));
+    table->setDataSource(apps);
+    auto search = UISearchBar::initWithFrame(CGRectMake(0, 260, 375, 56));
+    for (const auto& view : std::vector<std::shared_ptr<UIView>>{repeat, volume, table, search})
+        root->view()->addSubview(view);
+    search->setText("x");
+    ASSERT_TRUE(search->becomeFirstResponder());
+    session.settle();
+    ASSERT_EQ(screen(), "[1] button \"repeat\" (off)\n[2] slider 0 (0 to 1)\n[3] row \"More Apps\" (badge \"3\")\n"
+                        "[4] search \"x\" (typing)\n");
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"tap button \"repeat\" (off)", "tapped [1] button \"repeat\" (off)"},
+        {"tap slider 0 (0 to 1)", "tapped [2] slider 0 (0 to 1)"},
+        {"tap row \"More Apps\" (badge \"3\")", "tapped [3] row \"More Apps\" (badge \"3\") (selected)"},
+        {"tap search \"x\" (typing)", "tapped [4] search \"x\" (typing)"},
+        // With the number the screen prints before it, and up to the states after its name.
+        {"tap [2] slider 0 (0 to 1)", "tapped [2] slider 0 (0 to 1)"},
+        {"tap button \"repeat\"", "tapped [1] button \"repeat\" (off)"},
+        // A state it does not show, and a number that is another control's.
+        {"tap button \"repeat\" (on)", "[1] button \"repeat\" (off) does not show (on) now, so it was not tapped"},
+        {"tap [1] slider 0 (0 to 1)", "nothing to tap called \"[1] slider 0 (0 to 1)\" on the screen"},
+    };
+    for (const auto& [typed, said] : cases) EXPECT_EQ(run(typed).message, said) << typed;
+
+    // Every line the screen prints, as it prints it, reaches its control.
+    const SimScreen shown = session.screen();
+    ASSERT_EQ(shown.targets().size(), 4u);
+    for (const auto& target : shown.targets()) {
+        const std::string number = std::to_string(shown.numberOf(target));
+        const auto now = session.screen();
+        const auto* current = now.withNumber(shown.numberOf(target));
+        ASSERT_TRUE(current) << number;
+        for (const std::string& line : {current->line, "[" + number + "] " + current->line}) {
+            const auto tapped = run("tap " + line);
+            EXPECT_TRUE(tapped.ok) << line << ": " << tapped.message;
+            EXPECT_EQ(tapped.message.rfind("tapped [" + number + "] ", 0), 0u) << line << ": " << tapped.message;
+        }
+    }
 }
