@@ -85,16 +85,21 @@ std::vector<Column> columnsOf(sqlite3* db, const std::string& schema, const std:
     return columns;
 }
 
-// The store's tables, but its own record of carried files.
-std::vector<Table> storeTables(sqlite3* store) {
+// The store's tables, but its own record of carried files; nothing when the list does not read.
+std::optional<std::vector<Table>> storeTables(sqlite3* store) {
     std::vector<Table> tables;
     Statement list(store, "SELECT name, rootpage FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' "
                           "ORDER BY name");
-    while (list.step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW) {
         if (APMColumnText(*list, 0) == APMCarriedRecord::kStoreTable) continue;
         tables.push_back({APMColumnText(*list, 0), {}, std::nullopt, sqlite3_column_int64(*list, 1)});
     }
-    for (Table& table : tables) table.columns = columnsOf(store, "main", table.name, &table.rowidKey);
+    if (rc != SQLITE_DONE) return std::nullopt;
+    for (Table& table : tables) {
+        table.columns = columnsOf(store, "main", table.name, &table.rowidKey);
+        if (table.columns.empty()) return std::nullopt;
+    }
     return tables;
 }
 
@@ -707,7 +712,13 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
         sqlite3_close(work);
         return failWith(Failure::WorkingCopy, code, sqlite3_errstr(code));
     }
-    Placement placement(work, storeTables(store));
+    const auto tables = storeTables(store);
+    if (!tables) {
+        const int code = sqlite3_extended_errcode(store);
+        sqlite3_close(work);
+        return failWith(Failure::WorkingCopy, code, sqlite3_errmsg(store));
+    }
+    Placement placement(work, *tables);
     // The kept file's pages, for what the extension leaves to us; a file whose schema does not read
     // is placed by the store's own.
     sqlite3_stmt* attach = nullptr;

@@ -80,14 +80,16 @@ std::set<std::string> keptNames(const std::string& folder) {
     return kept;
 }
 
-// After a finished salvage: nothing uncarried, no record, no working copy, and of the kept copies
-// only the newest, a database, with the log it was read with.
+// After a finished salvage: nothing uncarried, no record beside the store or in it, no working
+// copy, and of the kept copies only the newest, a database, with the log it was read with.
 void expectOneCarriedCopy(const std::string& folder) {
     auto kept = keptNames(folder);
     kept.erase(kName + ".carried-shm");
     kept.erase(kName + ".carried-wal");
     EXPECT_EQ(kept, std::set<std::string>{kName + ".carried"}) << folder;
     EXPECT_EQ(sqliteRows(folder + "/" + kName + ".carried", "SELECT count(*) FROM sqlite_master"), (Rows{{"2"}}));
+    // Nor is anything recorded in the store of what was carried.
+    EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT group_concat(name) FROM sqlite_master"), (Rows{{"a,b"}}));
 }
 
 class APMSqliteStoreSalvageTest : public testing::Test {
