@@ -343,6 +343,62 @@ TEST_F(APMSqliteStoreTest, RowsUnderADamagedRootOrFirstPageAreCarriedFromTheirLe
         << lines[0];
 }
 
+// The first page lost in a file whose rows take one and a half to two pages each: its pages are
+// read at their own size, every row carried with its whole value.
+TEST_F(APMSqliteStoreTest, AFirstPageLostAmongRowsOfMorePagesThanOneIsReadAtItsPageSize) {
+    const auto makeTable = [](APMSqliteStore& store) {
+        return store.executeSQL("CREATE TABLE IF NOT EXISTS t (n INTEGER NOT NULL, body BLOB)", nullptr);
+    };
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(makeTable(*store));
+        ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+            bool written = true;
+            for (int n = 1; n <= 120 && written; ++n) {
+                written = store->upsertRecord(
+                    {{"n", Value(n)}, {"body", Value(NSData(6144 + 16 * n, static_cast<std::uint8_t>(n)))}}, "t", nullptr);
+            }
+            return written;
+        }));
+    }
+    ASSERT_EQ(pageSizeOf(path_), 4096);
+    ASSERT_TRUE(overwritePage(path_, 1, 4096));
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(makeTable(*store));
+    EXPECT_EQ(APMSalvage::carryKeptFiles(*store).rows, 120);
+    store.reset();
+    EXPECT_EQ(sqliteRows(path_, "SELECT count(*), sum(length(body) = 6144 + 16 * n AND hex(substr(body, -1)) = "
+                                "printf('%02X', n % 256)) FROM t WHERE n = rowid"),
+              (std::vector<std::vector<std::string>>{{"120", "120"}}));
+}
+
+// A file written without secure deletion, whose freed leaves keep a dropped table's rows of the
+// live table's shape and point into overflow chains since given to live rows: with the free list
+// whole, no freed row comes back, and every live value arrives whole.
+TEST_F(APMSqliteStoreTest, FreedLeavesOfAWholeFreeListGiveNoRowAndTakeNoLiveValue) {
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_EQ(sqlite3_exec(store->sqliteHandle(), "PRAGMA secure_delete=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE gone (n INTEGER NOT NULL, body BLOB)", nullptr));
+        ASSERT_TRUE(store->executeSQL("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 239) "
+                                      "INSERT INTO gone SELECT -i, randomblob(5000) FROM c",
+                                      nullptr));
+        ASSERT_TRUE(store->executeSQL("DROP TABLE gone", nullptr));
+        fillTable(*store, "t", 3000);
+        ASSERT_TRUE(store->executeSQL("UPDATE t SET body = CAST(printf('%5000d', n) AS BLOB) WHERE n % 100 = 0", nullptr));
+    }
+    const int lost = overwriteLeafHeader(path_, "t", 3);
+    ASSERT_GT(lost, 0);
+    const auto carried = carryIntoT();
+    EXPECT_EQ(carried.rows, 3000 - lost);
+    EXPECT_EQ(rowsInPlace(path_, "t"), 3000 - lost);
+    EXPECT_EQ(sqliteRows(path_, "SELECT count(*) FROM t WHERE n % 100 = 0 AND CAST(body AS TEXT) IS NOT printf('%5000d', n)"),
+              (std::vector<std::vector<std::string>>{{"0"}}));
+}
+
 // A wrong child pointer in a root raises no error of SQLite's: the walk through that tree gives
 // another table's rows, or one leaf's twice, and never meets the leaf it lost. Each table gets its
 // own rows, every one, under its rowids, and no other's; the line names a table whose tree
