@@ -209,7 +209,11 @@ std::optional<std::pair<std::int64_t, std::int64_t>> keysOf(sqlite3* work, std::
 
 class Placement {
 public:
-    Placement(sqlite3* work, std::vector<Table> tables) : work_(work), tables_(std::move(tables)) {}
+    // `reader` reads the kept file through SQLite's own tree, for what only that can tell (an
+    // index, a whole value); a connection of its own, as damage met there would have SQLite refuse
+    // this one's writes for the rest of the transaction.
+    Placement(sqlite3* work, sqlite3* reader, std::vector<Table> tables)
+        : work_(work), reader_(reader), tables_(std::move(tables)) {}
 
     // The kept file's schema, through the working copy's attachment: false when it does not read.
     bool readKeptSchema() {
@@ -444,6 +448,55 @@ public:
         return true;
     }
 
+    // A value longer than fits in its page goes on in a chain of overflow pages, which the
+    // extension follows without asking where it should end: a chain broken on the way gives the
+    // value a made-up end. Where the kept file's own tree still leads to the row, SQLite's read of
+    // the value is the check; a row whose value it finds damaged, or reads otherwise, is
+    // unreadable.
+    bool dropBrokenLongValues(APMKeptFileReader::Outcome& outcome) {
+        if (!keptSchema_ || !reader_) return true;
+        Statement size(reader_, "PRAGMA page_size");
+        if (size.step() != SQLITE_ROW) return true;
+        const std::int64_t local = sqlite3_column_int64(*size, 0) - 35;
+        for (const Table& table : tables_) {
+            if (!keptRoots_.count(table.name)) continue;
+            const std::string name = APMQuotedIdentifier(table.name);
+            for (const Column& column : columnsOf(work_, "kept", table.name)) {
+                const std::string value = APMQuotedIdentifier(column.name);
+                std::vector<std::int64_t> longRows;
+                {
+                    Statement find(work_, "SELECT rowid FROM main." + name + " WHERE length(CAST(" + value +
+                                              " AS BLOB)) > " + std::to_string(local));
+                    while (find.step() == SQLITE_ROW) longRows.push_back(sqlite3_column_int64(*find, 0));
+                }
+                std::vector<std::int64_t> broken;
+                for (const std::int64_t row : longRows) {
+                    Statement there(reader_, "SELECT 1 FROM " + name + " WHERE rowid = ?1");
+                    sqlite3_bind_int64(*there, 1, row);
+                    if (there.step() != SQLITE_ROW) continue;
+                    Statement same(reader_, "SELECT " + value + " FROM " + name + " WHERE rowid = ?1");
+                    sqlite3_bind_int64(*same, 1, row);
+                    bool whole = same.step() == SQLITE_ROW;
+                    if (whole) {
+                        Statement mine(work_, "SELECT " + value + " IS ?2 FROM main." + name + " WHERE rowid = ?1");
+                        sqlite3_bind_int64(*mine, 1, row);
+                        sqlite3_bind_value(*mine, 2, sqlite3_column_value(*same, 0));
+                        whole = mine.step() == SQLITE_ROW && sqlite3_column_int(*mine, 0) == 1;
+                    }
+                    if (!whole) broken.push_back(row);
+                }
+                for (const std::int64_t row : broken) {
+                    Statement drop(work_, "DELETE FROM main." + name + " WHERE rowid = ?1");
+                    sqlite3_bind_int64(*drop, 1, row);
+                    if (drop.step() != SQLITE_DONE) return fail();
+                    ++unfit_[table.name];
+                    ++outcome.unreadable;
+                }
+            }
+        }
+        return true;
+    }
+
     bool count(APMKeptFileReader::Outcome& outcome) {
         for (const Table& table : tables_) {
             Statement rows(work_, "SELECT count(*) FROM main." + APMQuotedIdentifier(table.name));
@@ -530,30 +583,33 @@ private:
     }
     // Whether an index of the kept file's holds the lost row's key and rowid.
     bool indexHolds(const Table& table, std::int64_t row, std::int64_t id) {
-        if (!keptSchema_) return false;
+        if (!keptSchema_ || !reader_) return false;
         const auto indexes = keptIndexes_.find(table.name);
         if (indexes == keptIndexes_.end()) return false;
         for (const std::string& index : indexes->second) {
-            Statement columns(work_, "PRAGMA kept.index_info(" + APMQuotedIdentifier(index) + ")");
+            Statement columns(reader_, "PRAGMA index_info(" + APMQuotedIdentifier(index) + ")");
             std::string where;
-            std::vector<std::size_t> positions;
+            std::string fields;
             while (columns.step() == SQLITE_ROW) {
                 const std::string name = APMColumnText(*columns, 2);
                 const auto at = std::find_if(table.columns.begin(), table.columns.end(),
                                              [&](const Column& column) { return column.name == name; });
                 if (at == table.columns.end()) {
-                    positions.clear();
+                    where.clear();
                     break;
                 }
-                positions.push_back(static_cast<std::size_t>(at - table.columns.begin()));
-                where += APMQuotedIdentifier(name) + " IS (SELECT c" + std::to_string(positions.back()) + " FROM main." + kLost +
-                         " WHERE rowid = ?1) AND ";
+                fields += (fields.empty() ? "" : ", ") + std::string("c") + std::to_string(at - table.columns.begin());
+                where += APMQuotedIdentifier(name) + " IS ? AND ";
             }
-            if (positions.empty()) continue;
-            Statement holds(work_, "SELECT 1 FROM kept." + APMQuotedIdentifier(table.name) + " INDEXED BY " + APMQuotedIdentifier(index) + " WHERE " +
-                                       where + "rowid = ?2");
-            sqlite3_bind_int64(*holds, 1, row);
-            sqlite3_bind_int64(*holds, 2, id);
+            if (where.empty()) continue;
+            Statement values(work_, "SELECT " + fields + std::string(" FROM main.") + kLost + " WHERE rowid = ?1");
+            sqlite3_bind_int64(*values, 1, row);
+            if (values.step() != SQLITE_ROW) continue;
+            Statement holds(reader_, "SELECT 1 FROM " + APMQuotedIdentifier(table.name) + " INDEXED BY " +
+                                         APMQuotedIdentifier(index) + " WHERE " + where + "rowid = ?");
+            const int count = sqlite3_column_count(*values);
+            for (int i = 0; i < count; ++i) sqlite3_bind_value(*holds, i + 1, sqlite3_column_value(*values, i));
+            sqlite3_bind_int64(*holds, count + 1, id);
             if (holds.step() == SQLITE_ROW) return true;
         }
         return false;
@@ -600,6 +656,7 @@ private:
     }
 
     sqlite3* work_;
+    sqlite3* reader_;
     std::vector<Table> tables_;
     bool keptSchema_ = false;
     std::map<std::string, std::int64_t> keptRoots_;
@@ -718,7 +775,14 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
         sqlite3_close(work);
         return failWith(Failure::WorkingCopy, code, sqlite3_errmsg(store));
     }
-    Placement placement(work, *tables);
+    sqlite3* reader = nullptr;
+    if (!nothingReadable && sqlite3_open_v2(SQLiteKeptFileURI(keptPath, failedReadsAreDamage).c_str(), &reader,
+                                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
+                                            SQLiteFileIOVFSName()) != SQLITE_OK) {
+        sqlite3_close(reader);
+        reader = nullptr;
+    }
+    Placement placement(work, reader, *tables);
     // The kept file's pages, for what the extension leaves to us; a file whose schema does not read
     // is placed by the store's own.
     sqlite3_stmt* attach = nullptr;
@@ -733,6 +797,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
     // One transaction: a statement of its own would lock and look for journals every time.
     bool placed = sqlite3_exec(work, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
                   (!attached || placement.takeSharedPages()) && placement.takeUnfitRows(outcome) &&
+                  (!attached || placement.dropBrokenLongValues(outcome)) &&
                   placement.placeLostRows(outcome) && placement.count(outcome);
     placement.finish();
     int failure = placed ? SQLITE_OK : placement.failure();
@@ -742,6 +807,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
     }
     const std::string failureMessage = placed ? std::string() : sqlite3_errmsg(work);
     if (attached) (void)sqlite3_exec(work, "DETACH kept", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
     sqlite3_close(work);
     if (!placed) {
         return failWith(isTheDisk(failure) ? Failure::WorkingCopy : Failure::KeptFile, failure, failureMessage);

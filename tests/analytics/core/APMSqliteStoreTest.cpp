@@ -160,19 +160,25 @@ TEST_F(APMSqliteStoreTest, AReplacedFileIsReportedWithWhatItHeld) {
 }
 
 // What still reads of a replaced file goes into the new one by the columns both tables have,
-// rowids kept: a page whose header was overwritten loses its rows and no more, and a damaged last
-// page its own. When the new file cannot take the rows (a full disk), the kept file stays
+// rowids kept: a page whose header was overwritten loses its rows and no more, a long value whose
+// chain of pages is broken its row, and a damaged last page its own. When the new file cannot take the rows (a full disk), the kept file stays
 // uncarried, the store open, and the next opening carries it.
 TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNewFile) {
     {
         auto store = open();
         ASSERT_NE(store, nullptr);
         ASSERT_TRUE(store->executeSQL("CREATE TABLE q (n INTEGER NOT NULL, body BLOB)", nullptr));
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE big (n INTEGER, body BLOB)", nullptr));
         ASSERT_TRUE(store->executeSQL("CREATE TABLE gone (x INTEGER)", nullptr));
         ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
             bool written = store->upsertRecord({{"x", Value(1)}}, "gone", nullptr);
             for (int n = 1; n <= 200; ++n) {
                 written = written && store->upsertRecord({{"n", Value(n)}, {"body", Value(NSData(500, n))}}, "q", nullptr);
+            }
+            // The first long value only fits a page of its own; the second has a chain of them.
+            for (int n = 1; n <= 3; ++n) {
+                const std::size_t size = n == 1 ? 10 : 10000;
+                written = written && store->upsertRecord({{"n", Value(n)}, {"body", Value(NSData(size, n))}}, "big", nullptr);
             }
             return written;
         }));
@@ -184,8 +190,10 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     const int inTheMiddle = overwriteLeafHeader(path_, "q", 3);
     ASSERT_GT(atTheEnd, 0);
     ASSERT_GT(inTheMiddle, 0);
+    ASSERT_TRUE(damageOverflowChain(path_, "big"));
     const auto makeTables = [](APMSqliteStore& store) {
-        return store.executeSQL("CREATE TABLE IF NOT EXISTS q (n INTEGER NOT NULL, body BLOB, added TEXT)", nullptr);
+        return store.executeSQL("CREATE TABLE IF NOT EXISTS q (n INTEGER NOT NULL, body BLOB, added TEXT)", nullptr) &&
+               store.executeSQL("CREATE TABLE IF NOT EXISTS big (n INTEGER, body BLOB)", nullptr);
     };
 
     LogCapture capture;
@@ -210,7 +218,8 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     ASSERT_TRUE(makeTables(*store));
     const auto carried = APMSalvage::carryKeptFiles(*store);
     EXPECT_EQ(carried.waiting, 0);
-    EXPECT_EQ(carried.rows, 200 - inTheMiddle - atTheEnd);
+    EXPECT_EQ(carried.rows, 200 - inTheMiddle - atTheEnd + 2);
+    EXPECT_EQ(carried.unreadable, 1);
     // The rows keep their rowids; what went with the middle page runs one after another.
     const auto rows = store->recordsForQuery("SELECT rowid, n, added FROM q ORDER BY rowid", {}, nullptr);
     ASSERT_TRUE(rows);
@@ -230,6 +239,8 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("q: " + std::to_string(200 - inTheMiddle - atTheEnd) + " carried"), std::string::npos)
         << lines[0];
+    EXPECT_NE(lines[0].find("big: 2 carried, 1 unreadable"), std::string::npos) << lines[0];
+    EXPECT_EQ(sqliteRows(path_, "SELECT group_concat(n) FROM big"), (std::vector<std::vector<std::string>>{{"1,3"}}));
     EXPECT_EQ(lines[0].find("gone"), std::string::npos) << lines[0];
     EXPECT_TRUE(std::filesystem::exists(path_ + ".carried"));
     EXPECT_FALSE(std::filesystem::exists(path_ + ".uncarried"));
