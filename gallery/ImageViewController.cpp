@@ -25,6 +25,10 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
+bool hasImageError(const NSErrorPtr& error, UIImageError code) {
+    return error && error->domain() == UIImageErrorDomain && error->code() == code;
+}
+
 // The picture at `relative`, decoded here at its full size (unless it is kept whole already), or,
 // when its header says that it does not decode whole within the bound on a decode's memory, at the
 // screen's size or the largest size below it that the bound allows (the decoder's own scales): such
@@ -53,6 +57,8 @@ std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std:
 struct PictureRead {
     // The high-resolution picture is the one read.
     bool hd = false;
+    // The standard picture's file reads as a picture over the pixel cap by its header.
+    bool overPixelCap = false;
 };
 }  // namespace
 
@@ -208,6 +214,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         }
         if (!image && !path.empty()) {
             image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels, &refusal);
+            found->overPixelCap = hasImageError(refusal, UIImageErrorOverPixelCap);
         }
         return image;
     };
@@ -235,8 +242,11 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             case WhenMissing::Refuse: {
                 // A download that is no picture stays neither on the device nor counted.
                 const std::string relative = ImageLoader::imagePath(self->imagePath());
-                // It arrived whole and was in place: fetching it again would bring the same bytes.
-                if (whenMissing == WhenMissing::Refuse && self->context_.resources->markServedCopyRefused(relative))
+                // It arrived whole and was in place, and is over the cap: fetching it again would
+                // bring a picture that is refused again. Anything else (a server's page instead of
+                // the picture, a body spoilt on the way) is asked for again at the next appearance.
+                if (whenMissing == WhenMissing::Refuse && found->overPixelCap &&
+                    self->context_.resources->markServedCopyRefused(relative))
                     Diagnostics::notef("The copy of %s from the server cannot be shown; it is removed and not "
                                        "fetched again while the application runs.",
                                        relative.c_str());
@@ -347,9 +357,12 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
     displayImage(false, inPlace ? WhenMissing::Refuse : WhenMissing::Discard);
 }
 
-void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr&) {
+void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr& error) {
     if (request != downloadRequest_) return;
     downloadRequest_.reset();
+    Diagnostics::notef("The picture %s could not be downloaded: %s", ImageLoader::imagePath(imagePath()).c_str(),
+                       error ? error->localizedDescription().c_str()
+                             : "the server did not answer in time, or its address is not one.");
     hideDownloadIndictor();
     setOfflineImage();
 }

@@ -84,8 +84,10 @@ public:
     void deleteFileFromCashes(const std::string& relativePath) const;
     bool useLowImages() const { return false; }
 
-    // Pictures whose copy from the server arrived whole and could not be shown, for this run: a
-    // page does not fetch them again only to delete them. Marking returns whether it is new.
+    // Pictures (and thumbnails) whose copy from the server reads as a picture over the pixel cap by
+    // its header, for this run: they are not fetched again only to be refused. Any other copy that
+    // could not be shown may be mended on the server, and is asked for again. Marking returns
+    // whether it is new.
     bool markServedCopyRefused(const std::string& relativePath) const;
     bool isServedCopyRefused(const std::string& relativePath) const;
 

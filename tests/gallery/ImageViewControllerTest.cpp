@@ -5,9 +5,10 @@
 // several wishes alone), and a missing one falling back to the standard.
 // Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
 // once and read from there afterwards; the "offline" picture for an error status, for a body
-// that is no picture (which is not kept, nor asked for again in the run), for one longer than any
-// picture and for a name that would leave "Data"; a picture too costly to decode whole read at the
-// size shown.
+// that is no picture (which is not kept, and asked for again at the next appearance), for one cut
+// off on its way, for one longer than any picture and for a name that would leave "Data"; a copy
+// over the pixel cap fetched once in a run; a picture too costly to decode whole read at the size
+// shown.
 #include "gallery/ImageViewController.h"
 
 #include "demo/loopback/LoopbackServer.h"
@@ -616,10 +617,10 @@ TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhic
     EXPECT_THAT(log, testing::HasSubstr(refused)) << log;
 }
 
-// When the server's copy cannot be shown either, it is fetched once in a run: the page shows the
+// When the server's copy is over the pixel cap too, it is fetched once in a run: the page shows the
 // offline picture, keeps nothing, says once that the copy is not fetched again, and its next
 // visits ask for nothing. A copy cut short on its way is not held against it: it is asked again.
-TEST_F(PictureDownloadTest, AServedCopyThatCannotBeShownEitherIsFetchedOnceInARun) {
+TEST_F(PictureDownloadTest, AServedCopyOverThePixelCapTooIsFetchedOnceInARun) {
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
     const NSData claim = claimOverTheCap(bundled);
@@ -670,22 +671,30 @@ TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) 
     EXPECT_TRUE(journal_->events.empty());
 }
 
-TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePicture) {
+// A server's page served with 200 in place of the picture (a login portal's, an error page) is no
+// picture: it is not kept and the page shows the offline picture. It says nothing of the picture,
+// so the next appearance asks again and keeps the picture that comes then.
+TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndTheNextAppearanceAsksAgain) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();
     EXPECT_TRUE(showsOffline());
-    // Not on the device, so nothing counts it as downloaded; it came whole, so it is not asked again.
+    // Not on the device, so nothing counts it as downloaded.
     EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
     EXPECT_TRUE(filesIn(Sandbox::caches()).empty());
     EXPECT_TRUE(journal_->events.empty());
     server_->removeFaults();
     reappear();
+    awaitDownload();
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + path), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    reappear();
     EXPECT_FALSE(page_->downloadRequest());
-    EXPECT_TRUE(showsOffline());
-    EXPECT_EQ(picturesAsked().size(), 1u);
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(picturesAsked().size(), 2u);
 
     // A stored file that does not decode is replaced by the next download.
     const std::string other = DemoCatalogue::imagePathOf(serverOnlyPainting(1));
@@ -697,6 +706,32 @@ TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePictu
     ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
     EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + other), bytesOf(serverFolder() + "/pic/gallery/" + other));
+}
+
+// A copy cut off on its way (its whole length declared, half of it sent, the connection closed) is
+// asked for once at each appearance, and each time the log says that it could not be downloaded.
+TEST_F(PictureDownloadTest, ACopyCutOffOnItsWayIsAskedForOnceAVisitAndTheLogSaysSo) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::reset());
+    testing::internal::CaptureStderr();
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_TRUE(showsOffline());
+    for (int visit = 2; visit <= 3; ++visit) {
+        reappear();
+        awaitDownload();
+        EXPECT_TRUE(showsOffline()) << visit;
+        EXPECT_EQ(picturesAsked().size(), static_cast<std::size_t>(visit));
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string said = "The picture Data/" + path + " could not be downloaded: The network connection was lost.";
+    std::size_t lines = 0;
+    for (auto at = log.find(said); at != std::string::npos; at = log.find(said, at + 1)) ++lines;
+    EXPECT_EQ(lines, 3u) << log;
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    EXPECT_TRUE(journal_->events.empty());
 }
 
 TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {
