@@ -31,6 +31,7 @@
 #include "tests/fixtures/HeldOpenFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
 #include "tests/fixtures/PictureHeaders.h"
+#include "tests/fixtures/Readme.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <chrono>
@@ -586,8 +587,20 @@ TEST_F(PictureDownloadTest, APictureWhoseWholeDecodeMetTheBoundIsShownReducedAnd
 
 // A picture in the bundle that cannot be shown (over the pixel cap) gives way to the copy the
 // server has: the page downloads it once, keeps it and shows it, and on its next visits reads it
-// from Documents without asking again. The bundled file is logged once, however often it comes.
+// from Documents without asking again. The bundled file is logged once, however often it comes. The
+// README gives the cap and the longest file to whoever puts a picture of their own in the bundle.
 TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhichIsKept) {
+    const auto grouped = [](std::int64_t number) {
+        std::string digits = std::to_string(number);
+        for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+        return digits;
+    };
+    EXPECT_NE(readmeText().find("A picture may have at most " + grouped(UIImage::kMaxPixelCount) +
+                                " pixels (8000 x 6000, or 6928 x 6928) and its file at most " +
+                                grouped(UIImage::kMaxEncodedLength) +
+                                " bytes: one larger is not shown, the diagnostics log says why, and the page and the "
+                                "grid show the drawn painting the server has in its place."),
+              std::string::npos);
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
     claimOverTheCap(bundled);
