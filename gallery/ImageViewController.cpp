@@ -25,23 +25,41 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
-// The picture at `relative`, decoded here at its full size (unless it is kept whole already); none
-// when it is missing or does not decode. A picture larger than the screen that does not decode
-// whole but does reduced is sound, only too costly to decode whole (memory, not damage): it is
-// shown at the screen's size, or at the largest size below it that the decode bound allows (the
-// decoder's own scales, worked out from the header rather than tried), and its file is neither
-// replaced nor removed.
-std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative, int screenPixels) {
-    auto image = resources.loadWholeImageFrom(relative);
-    // A file refused from its header is refused at every size: the whole needs the least.
-    if (!image || image->decodes()) return image;
-    if (std::max(image->pixelWidth(), image->pixelHeight()) <= screenPixels) return nullptr;
-    auto reduced = resources.loadLargestImageFrom(relative, screenPixels);
-    if (!reduced || !reduced->decodes()) return nullptr;
-    Diagnostics::notef("The picture %s is shown reduced, at %d x %d pixels.", relative.c_str(), reduced->pixelWidth(),
-                       reduced->pixelHeight());
-    return reduced;
+bool hasImageError(const NSErrorPtr& error, UIImageError code) {
+    return error && error->domain() == UIImageErrorDomain && error->code() == code;
 }
+
+// The picture at `relative`, decoded here at its full size (unless it is kept whole already), or,
+// when its header says that it does not decode whole within the bound on a decode's memory, at the
+// screen's size or the largest size below it that the bound allows (the decoder's own scales): such
+// a picture is sound, only too costly to decode whole (memory, not damage), and its file is neither
+// replaced nor removed. The file is read once and only the size shown is decoded, apart from the
+// queue when that takes long. None when it is missing, refused (why in `refusal`) or does not decode.
+std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative, int screenPixels,
+                                     NSErrorPtr* refusal) {
+    auto image = resources.loadShownImageFrom(relative, screenPixels, refusal);
+    if (image && !image->decodesApart()) {
+        if (image->isReduced()) return nullptr;
+        // Whole, its one scan came out longer than its header let expect: that is remembered, and
+        // the file now comes at a size that decodes; bytes that do not decode come whole again, and
+        // stay missing.
+        image = resources.loadShownImageFrom(relative, screenPixels, refusal);
+        if (!image || !image->isReduced() || !image->decodesApart()) return nullptr;
+    }
+    if (image && image->isReduced())
+        Diagnostics::notef("The picture %s is shown reduced, at %d x %d pixels.", relative.c_str(), image->pixelWidth(),
+                           image->pixelHeight());
+    return image;
+}
+
+// What reading a page's picture found beside it: written by the read, read where its picture is
+// shown, which the queues order after it.
+struct PictureRead {
+    // The high-resolution picture is the one read.
+    bool hd = false;
+    // The standard picture's file reads as a picture over the pixel cap by its header.
+    bool overPixelCap = false;
+};
 }  // namespace
 
 std::shared_ptr<ImageViewController> ImageViewController::initWithImageData(Value::Dictionary row,
@@ -182,26 +200,29 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
     auto resources = context_.resources;
     const std::string path = imagePath();
     const std::uint64_t change = resolutionChange_;
-    // Written by the read, read where its picture is shown, which the queues order after it.
-    auto shownHD = std::make_shared<bool>(false);
+    auto found = std::make_shared<PictureRead>();
     const CGSize bounds = scrollView_ ? scrollView_->bounds().size : CGSize{};
     const int screenPixels = UIImage::pixelSizeForPoints(std::max(bounds.width, bounds.height));
     // The page zooms by the picture's pixels: its picture is the one read whole, after the one
     // held before it has been let go.
-    auto read = [resources, path, hd, shownHD, screenPixels]() -> std::shared_ptr<UIImage> {
+    auto read = [resources, path, hd, found, screenPixels]() -> std::shared_ptr<UIImage> {
         std::shared_ptr<UIImage> image;
+        NSErrorPtr refusal;
         if (hd && !path.empty()) {
-            image = readPicture(*resources, ImageLoader::hdImagePath(path), screenPixels);
-            *shownHD = image != nullptr;
+            image = readPicture(*resources, ImageLoader::hdImagePath(path), screenPixels, &refusal);
+            found->hd = image != nullptr;
         }
-        if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels);
+        if (!image && !path.empty()) {
+            image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels, &refusal);
+            found->overPixelCap = hasImageError(refusal, UIImageErrorOverPixelCap);
+        }
         return image;
     };
     auto letGo = [weak]() -> FullSizePictureHolder::Keep {
         auto self = weak.lock();
         return self ? self->letGoOfPicture() : nullptr;
     };
-    auto shown = [weak, hd, shownHD, whenMissing, change](const std::shared_ptr<UIImage>& image) {
+    auto shown = [weak, hd, found, whenMissing, change](const std::shared_ptr<UIImage>& image) {
         auto self = weak.lock();
         if (!self) return;
         // Read for a change of resolution that a later one has overtaken: that one is fading the
@@ -210,7 +231,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         if (image) {
             // A download that is in place and decodes is one more picture on the device.
             if (whenMissing == WhenMissing::Discard || whenMissing == WhenMissing::Refuse) self->pictureDownloaded();
-            self->pictureInPlace(image, hd, *shownHD);
+            self->pictureInPlace(image, hd, found->hd);
             return;
         }
         self->showPicture(nullptr, PictureShown::Neither);
@@ -221,8 +242,11 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             case WhenMissing::Refuse: {
                 // A download that is no picture stays neither on the device nor counted.
                 const std::string relative = ImageLoader::imagePath(self->imagePath());
-                // It arrived whole and was in place: fetching it again would bring the same bytes.
-                if (whenMissing == WhenMissing::Refuse && self->context_.resources->markServedCopyRefused(relative))
+                // It arrived whole and was in place, and is over the cap: fetching it again would
+                // bring a picture that is refused again. Anything else (a server's page instead of
+                // the picture, a body spoilt on the way) is asked for again at the next appearance.
+                if (whenMissing == WhenMissing::Refuse && found->overPixelCap &&
+                    self->context_.resources->markServedCopyRefused(relative))
                     Diagnostics::notef("The copy of %s from the server cannot be shown; it is removed and not "
                                        "fetched again while the application runs.",
                                        relative.c_str());
@@ -333,9 +357,12 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
     displayImage(false, inPlace ? WhenMissing::Refuse : WhenMissing::Discard);
 }
 
-void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr&) {
+void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr& error) {
     if (request != downloadRequest_) return;
     downloadRequest_.reset();
+    Diagnostics::notef("The picture %s could not be downloaded: %s", ImageLoader::imagePath(imagePath()).c_str(),
+                       error ? error->localizedDescription().c_str()
+                             : "the server did not answer in time, or its address is not one.");
     hideDownloadIndictor();
     setOfflineImage();
 }

@@ -75,7 +75,7 @@ public:
 private:
     // What follows when neither resolution can be read and decoded. After a download: Discard
     // when it could not be put in place, Refuse when it was (its copy on the server is no picture
-    // that can be shown, and is not fetched again).
+    // that can be shown; one over the pixel cap is not fetched again).
     enum class WhenMissing { Nothing, Download, Discard, Refuse };
     // What the page shows of its picture: the full-size picture the holder gave it, that picture
     // let go while its copy at the screen's size is made, or that copy (anything else counts as

@@ -101,6 +101,19 @@ std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relati
     });
 }
 
+std::shared_ptr<UIImage> ResourceLoader::loadShownImageFrom(const std::string& relativePath, int maxPixelSize,
+                                                            NSErrorPtr* error) const {
+    auto image = loadFound(
+        relativePath,
+        [maxPixelSize](const std::string& path, NSErrorPtr* why) {
+            return UIImage::imageWithinBoundWithContentsOfFile(path, maxPixelSize, why);
+        },
+        error);
+    if (!image || image->isReduced()) return image;
+    auto kept = fullSizePictures_->samePictureKept(*image);
+    return kept ? kept : image;
+}
+
 std::shared_ptr<UIImage> ResourceLoader::loadLargestImageFrom(const std::string& relativePath, int maxPixelSize) const {
     return loadFound(relativePath, [maxPixelSize](const std::string& path, NSErrorPtr* error) {
         return UIImage::largestReducedImageWithContentsOfFile(path, maxPixelSize, error);
@@ -110,7 +123,9 @@ std::shared_ptr<UIImage> ResourceLoader::loadLargestImageFrom(const std::string&
 // A screen shows the same pictures again and again (a thumbnail per cell as it scrolls): the
 // file found last time is read straight away, and only when that fails are the four places
 // looked through again.
-std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePath, const PictureLoad& load) const {
+std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePath, const PictureLoad& load,
+                                                  NSErrorPtr* refusal) const {
+    if (refusal) refusal->reset();
     if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
     std::optional<std::string> known;
     {
@@ -143,6 +158,7 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePa
             }
         }
     }
+    if (refusal) *refusal = image ? nullptr : error;
     MutexLock lock(knownMutex_);
     if (image) knownPaths_[relativePath] = *path;
     else knownPaths_.erase(relativePath);

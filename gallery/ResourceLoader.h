@@ -62,6 +62,12 @@ public:
     // The same for a picture wanted whole: the one the full-size holder keeps from that file, when
     // it keeps one, rather than a second copy.
     [[nodiscard]] std::shared_ptr<UIImage> loadWholeImageFrom(const std::string& relativePath) const;
+    // The same for a page's picture, decoded at once: whole (or the one the holder keeps) when it
+    // decodes whole within the bound on a decode's memory, else reduced at the largest size up to
+    // `maxPixelSize` that does (UIImage's images within the bound). Why the file found is refused
+    // goes to `error` (UIImageErrorDomain).
+    [[nodiscard]] std::shared_ptr<UIImage> loadShownImageFrom(const std::string& relativePath, int maxPixelSize,
+                                                              NSErrorPtr* error) const;
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images):
     // what every picture but the page's is read with, at the size it is drawn.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
@@ -78,8 +84,10 @@ public:
     void deleteFileFromCashes(const std::string& relativePath) const;
     bool useLowImages() const { return false; }
 
-    // Pictures whose copy from the server arrived whole and could not be shown, for this run: a
-    // page does not fetch them again only to delete them. Marking returns whether it is new.
+    // Pictures (and thumbnails) whose copy from the server reads as a picture over the pixel cap by
+    // its header, for this run: they are not fetched again only to be refused. Any other copy that
+    // could not be shown may be mended on the server, and is asked for again. Marking returns
+    // whether it is new.
     bool markServedCopyRefused(const std::string& relativePath) const;
     bool isServedCopyRefused(const std::string& relativePath) const;
 
@@ -104,7 +112,9 @@ private:
     // Where loadImageFrom finds the file, if anywhere it may look.
     std::optional<std::string> picturePath(const std::string& relativePath) const;
     using PictureLoad = std::function<std::shared_ptr<UIImage>(const std::string&, NSErrorPtr*)>;
-    std::shared_ptr<UIImage> loadFound(const std::string& relativePath, const PictureLoad& load) const;
+    // Why the file found is refused goes to `refusal` when it is given.
+    std::shared_ptr<UIImage> loadFound(const std::string& relativePath, const PictureLoad& load,
+                                       NSErrorPtr* refusal = nullptr) const;
     void logUnshowable(const std::string& path, const NSErrorPtr& error) const;
     std::string storePath() const;
     [[nodiscard]] bool loadStore();

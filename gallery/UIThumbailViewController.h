@@ -54,7 +54,9 @@ public:
     // Caches "Data" when it came with a 2xx status, within kThumbnailMaxBytes, and decodes. Either
     // is decoded reduced to thumbnailPixelSize(). A view configured again before
     // the fetch ends never gets the earlier picture. Paths that would leave their folder are
-    // neither fetched nor stored.
+    // neither fetched nor stored. A thumbnail is asked for once while its fetch is under way,
+    // however many views wait for it; a fetch that fails says why in the log, and one that reads
+    // as a picture over the pixel cap is not asked for again in the run.
     static void loadThumbnailForImageView(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image,
                                           const GalleryContext& context);
     // An image view with the named bundle image at its natural size (zero without one), added to `view`.

@@ -1,5 +1,6 @@
 // The thumbnail pipeline and the signs over thumbnails: the file on the device first, else the
-// content server's thumbnail, kept in Caches "Data" only when it is a picture.
+// content server's thumbnail, asked for once at a time and kept in Caches "Data" only when it is a
+// picture.
 #include "gallery/UIThumbailViewController.h"
 
 #include "gallery/GalleryCellText.h"
@@ -7,6 +8,7 @@
 #include "content/PictureURL.h"
 #include "gallery/UIInfoView.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
@@ -25,6 +27,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -37,6 +41,25 @@ constexpr long kLoadSpinnerTag = 0x7468756d;
 bool isSuccess(const std::shared_ptr<NSHTTPURLResponse>& response) {
     return response && response->statusCode() >= 200 && response->statusCode() < 300;
 }
+
+// The thumbnail fetches under way, by their address, with the loads that wait for each: a
+// thumbnail that two views show at once (the grid and the list reload together) is asked for
+// once. On the main thread alone.
+struct ThumbnailFetches {
+    struct Waiting {
+        std::weak_ptr<UIImageView> view;
+        std::shared_ptr<UIView> spinner;
+        std::int64_t load = 0;
+    };
+    SequenceChecker sequence{"the thumbnail fetches"};
+    std::map<std::string, std::vector<Waiting>> underWay;
+
+    static ThumbnailFetches& shared() {
+        // Never destroyed: a fetch may end while the process exits.
+        static auto* fetches = new ThumbnailFetches;
+        return *fetches;
+    }
+};
 
 // Moves the downloaded thumbnail at `downloaded` to Caches "<relative>", where the next lookup
 // finds it, in place of whatever is there.
@@ -83,10 +106,11 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
     }
     const std::string relative = "Data/" + thumbnail;
     const int pixelSize = thumbnailPixelSize();
-    auto picture = context.resources ? context.resources->loadImageFrom(relative, pixelSize) : nullptr;
+    const auto& resources = context.resources;
+    auto picture = resources ? resources->loadImageFrom(relative, pixelSize) : nullptr;
     // Set at once: a reused view drops the picture of the row it showed before.
     imageView->setImage(picture);
-    if (picture) return;
+    if (picture || (resources && resources->isServedCopyRefused(relative))) return;
     const auto& config = context.app.config;
     const auto& fileSystem = context.app.fileSystem;
     if (!config || !config->urlFormat() || config->urlFormat()->thumbs().empty() || !fileSystem) return;
@@ -95,30 +119,58 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
 
     auto spinner = showGrayActivityIndicator(imageView, true);
     spinner->setTag(kLoadSpinnerTag);
-    std::weak_ptr<UIImageView> weakView = imageView;
+    auto& fetches = ThumbnailFetches::shared();
+    OSTREL_CHECK_SEQUENCE(fetches.sequence);
+    const std::string address = url->absoluteString();
+    auto& waiting = fetches.underWay[address];
+    waiting.push_back({imageView, spinner, load});
+    if (waiting.size() > 1) return;
     auto request = NSMutableURLRequest::requestWithURL(url);
     // To a file as it arrives: a server may send a whole picture for its thumbnail.
     request->setMaximumBodyLength(kThumbnailMaxBytes);
     auto task = NSURLSession::sharedSession()->downloadTaskWithRequest(
-        request, [weakView, spinner, load, relative, fileSystem, pixelSize, address = url->absoluteString()](
+        request, [relative, fileSystem, resources, pixelSize, address](
                      const std::shared_ptr<NSURL>& location, const std::shared_ptr<NSHTTPURLResponse>& response,
                      const NSErrorPtr& error) {
             // On the session's queue: only a picture the server meant to send is kept. What is
-            // said of a picture that is refused or does not decode names where it came from.
+            // said of a thumbnail that did not come, is refused or does not decode names where it
+            // came from.
             std::shared_ptr<UIImage> fetched;
-            if (!error && location && isSuccess(response)) {
-                auto decoded = UIImage::reducedImageWithContentsOfFile(location->path(), pixelSize, address);
+            if (error || !location) {
+                Diagnostics::notef("The thumbnail %s could not be downloaded: %s", address.c_str(),
+                                   error ? error->localizedDescription().c_str() : "nothing came.");
+            } else if (!isSuccess(response)) {
+                Diagnostics::notef("The thumbnail %s could not be downloaded: the server answered with status %ld.",
+                                   address.c_str(), response ? static_cast<long>(response->statusCode()) : 0L);
+            } else {
+                NSErrorPtr refusal;
+                auto decoded = UIImage::reducedImageWithContentsOfFile(location->path(), pixelSize, address, &refusal);
                 if (decoded && decoded->decodes()) {
                     fetched = decoded;
                     keepThumbnail(location->path(), relative, *fileSystem);
+                } else if (refusal) {
+                    // Over the cap it would only be refused again; anything else may be mended.
+                    const bool notAgain = refusal->code() == UIImageErrorOverPixelCap && resources &&
+                                          resources->markServedCopyRefused(relative);
+                    Diagnostics::notef("The thumbnail %s is not a picture that can be shown. %s%s", address.c_str(),
+                                       refusal->localizedDescription().c_str(),
+                                       notAgain ? " It is not fetched again while the application runs." : "");
                 }
             }
-            DispatchQueue::mainQueue()->async([weakView, spinner, load, fetched] {
-                auto view = weakView.lock();
-                // A view configured for another row since then keeps what it shows now.
-                if (!view || view->associatedValue(&kThumbnailLoadKey).longLongValue() != load) return;
-                view->setImage(fetched);
-                spinner->removeFromSuperview();
+            DispatchQueue::mainQueue()->async([address, fetched] {
+                auto& fetches = ThumbnailFetches::shared();
+                OSTREL_CHECK_SEQUENCE(fetches.sequence);
+                const auto found = fetches.underWay.find(address);
+                if (found == fetches.underWay.end()) return;
+                const std::vector<ThumbnailFetches::Waiting> waiting = std::move(found->second);
+                fetches.underWay.erase(found);
+                for (const auto& load : waiting) {
+                    auto view = load.view.lock();
+                    // A view configured for another row since then keeps what it shows now.
+                    if (!view || view->associatedValue(&kThumbnailLoadKey).longLongValue() != load.load) continue;
+                    view->setImage(fetched);
+                    load.spinner->removeFromSuperview();
+                }
             });
         });
     task->resume();

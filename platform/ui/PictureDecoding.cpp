@@ -140,7 +140,8 @@ std::size_t scanEnd(const NSData& data, std::size_t at) {
 // can pass over thousands of blocks with one code, so every component must have a scan of the two
 // first kinds, each as long as its blocks need. The bytes are counted with restart markers and
 // stuffed zeros, which only makes the bound looser; libjpeg fails a scan that ends short of it.
-bool jpegScansHoldBlocks(const NSData& data, const JPEGFrame& frame) {
+// The scans' bytes, so counted, are added to `scanBytes`.
+bool jpegScansHoldBlocks(const NSData& data, const JPEGFrame& frame, std::uint64_t& scanBytes) {
     if (frame.componentCount == 0 || frame.tooManyComponents) return false;
     const auto components = std::span(frame.components).first(frame.componentCount);
     int hMax = 1, vMax = 1;
@@ -185,6 +186,7 @@ bool jpegScansHoldBlocks(const NSData& data, const JPEGFrame& frame) {
         }
         const std::uint8_t spectralStart = data[next - 3], approximationHigh = data[next - 1] >> 4;
         const std::size_t end = scanEnd(data, next);
+        scanBytes += end - next;
         // Sequential scans, and the first DC scans of a progressive picture.
         const std::uint64_t leastBits = !frame.progressive ? 2 : spectralStart == 0 && approximationHigh == 0 ? 1 : 0;
         if (leastBits > 0) {
@@ -466,12 +468,38 @@ std::uint64_t jpegSinkBytes(int fullWidth, int fullHeight, int width, int height
     return sinkBytes(scaled(fullWidth), scaled(fullHeight), width, height);
 }
 
+// A picture of several scans decoded at full size would hold its coefficients and its pixels at
+// once: past this many bytes of coefficients its scans are first rewritten as one sequential scan
+// (the same coefficients, so the same pixels), the coefficients are let go, and then that is
+// decoded row by row into the pixels.
+constexpr std::uint64_t kJPEGRewriteAbove = 32ull * 1024 * 1024;
+
+// What rewriting holds beside the coefficients and the scan it writes: the two sides' tables and
+// a few blocks.
+constexpr std::uint64_t kRewriteTables = 1ull * 1024 * 1024;
+
+// Whether the picture decoded at width x height is first rewritten as one scan.
+bool rewrittenWhole(const PictureHeader& header, int width, int height) {
+    return header.jpeg && width == header.width && height == header.height && header.coefficientBytes > kJPEGRewriteAbove;
+}
+
 // What decoding the picture to width x height holds beside its pixels, the decoders' rows and
 // tables aside.
 std::uint64_t countedMemory(const PictureHeader& header, int width, int height) {
     if (header.jpeg) return header.coefficientBytes + jpegSinkBytes(header.width, header.height, width, height);
     if (width != header.width || height != header.height) return sinkBytes(header.width, header.height, width, height);
     return header.interlaced ? static_cast<std::uint64_t>(width) * 4 * static_cast<std::uint64_t>((height + 1) / 2) : 0;
+}
+
+// What decoding the picture to width x height takes its turn with (DecodeTurn): what the decoder
+// holds at most, and the pixels when they are kept whole as they come.
+std::uint64_t turnBytes(const PictureHeader& header, int width, int height) {
+    const bool whole = width == header.width && height == header.height;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
+    if (header.jpeg)
+        return header.coefficientBytes + jpegSinkBytes(header.width, header.height, width, height) + (whole ? pixels : 0);
+    // A PNG kept whole holds an interlaced picture's even rows beside it; one reduced, its sums.
+    return whole ? pixels * (header.interlaced ? 3 : 2) / 2 : pixels * 4;
 }
 
 // --- JPEG --------------------------------------------------------------------------------------
@@ -513,16 +541,6 @@ std::uint64_t heldCoefficients(j_decompress_ptr info) {
     for (std::size_t c = 0; c < count; ++c) sampling[c] = {info->comp_info[c].h_samp_factor, info->comp_info[c].v_samp_factor};
     return coefficientBytes(info->image_width, info->image_height, std::span(sampling).first(count));
 }
-
-// A picture of several scans decoded at full size would hold its coefficients and its pixels at
-// once: past this many bytes of coefficients its scans are first rewritten as one sequential scan
-// (the same coefficients, so the same pixels), the coefficients are let go, and then that is
-// decoded row by row into the pixels.
-constexpr std::uint64_t kJPEGRewriteAbove = 32ull * 1024 * 1024;
-
-// What rewriting holds beside the coefficients and the scan it writes: the two sides' tables and
-// a few blocks.
-constexpr std::uint64_t kRewriteTables = 1ull * 1024 * 1024;
 
 // The sequential rewrite, written into memory taken once at its bound and touched only as far as
 // libjpeg writes: nothing is copied as it grows, so what it holds is what it has written. A scan
@@ -616,7 +634,7 @@ void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit, bool ownTables
 // decodeJPEG's work, in a frame of its own that holds nothing the jump could skip the end of: what
 // lives across it is the decoder's and the caller's.
 bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullHeight, int width, int height,
-              std::unique_ptr<RowSink>& sink, DecodeTurn& turn) {
+              std::unique_ptr<RowSink>& sink, DecodeTurn& turn, std::uint64_t turnBytes) {
     jpeg_decompress_struct& info = decoder.info;
     info.err = jpeg_std_error(&decoder.errors.manager);
     decoder.errors.manager.error_exit = jpegFailed;
@@ -638,8 +656,7 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     const std::uint64_t sums = jpegSinkBytes(fullWidth, fullHeight, width, height);
     const std::uint64_t bound = decodingBound();
     if (coefficients + sums + decoderRows(bound) > bound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
-    const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
-    turn.take(coefficients + sums + (whole ? pixels : 0));
+    turn.take(turnBytes);
     info.mem->max_memory_to_use = static_cast<long>(bound - sums);
     if (whole && coefficients > kJPEGRewriteAbove) {
         // The scan is written beside the coefficients, in all the bound leaves them: no rows are
@@ -698,12 +715,12 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
 // find too) decoded at the smallest of libjpeg's scales (n/8) that is still at least width x
 // height, then reduced to that as its rows come.
 std::optional<std::vector<std::uint8_t>> decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                    int height, std::string* why) {
+                                                    int height, std::uint64_t turnBytes, std::string* why) {
     // Declared before the decoder: the turn is given back once the decoder's memory is freed.
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     JPEGDecoder decoder;
-    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn)) {
+    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn, turnBytes)) {
         if (decoder.destination.full && why)
             *why = NSString::format("needs more memory to decode at its full size than the %llu a picture may take",
                                     static_cast<unsigned long long>(decodingBound()));
@@ -749,6 +766,7 @@ struct PNGPixels {
     int height = 0;
     std::unique_ptr<RowSink>* sink = nullptr;
     DecodeTurn* turn = nullptr;
+    std::uint64_t turnBytes = 0;
 };
 
 // readPNG's work, in a frame of its own that holds nothing the jump could skip the end of.
@@ -781,9 +799,7 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, PictureHeader& header, co
     png_read_update_info(png, info);
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
     if (png_get_rowbytes(png, info) != stride) png_error(png, "not RGBA after the transformations");
-    const bool whole = pixels->width == width && pixels->height == height;
-    pixels->turn->take(whole ? stride * static_cast<std::size_t>(height) * (passes > 1 ? 3 : 2) / 2
-                             : static_cast<std::uint64_t>(pixels->width) * static_cast<std::uint64_t>(pixels->height) * 16);
+    pixels->turn->take(pixels->turnBytes);
     std::unique_ptr<RowSink>& sink = *pixels->sink;
     sink = sinkFor(width, height, pixels->width, pixels->height);
     reader.row.resize(stride);
@@ -833,21 +849,21 @@ bool readPNG(const NSData& data, PictureHeader& header, const PNGPixels* pixels)
 }
 
 std::optional<std::vector<std::uint8_t>> decodePNG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                   int height) {
+                                                   int height, std::uint64_t turnBytes) {
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     PictureHeader read;
-    const PNGPixels pixels{width, height, &sink, &turn};
+    const PNGPixels pixels{width, height, &sink, &turn, turnBytes};
     if (!readPNG(data, read, &pixels) || read.width != fullWidth || read.height != fullHeight || !sink) return std::nullopt;
     return sink->take();
 }
 
 // Why a PNG, or a JPEG of this frame, of width x height pixels by its header cannot be shown from
-// these bytes; "" when it may be.
-std::string unholdable(const NSData& data, int width, int height, const JPEGFrame& frame) {
+// these bytes; "" when it may be. A Huffman-coded JPEG's scans' bytes go to `scanBytes`.
+std::string unholdable(const NSData& data, int width, int height, const JPEGFrame& frame, std::uint64_t& scanBytes) {
     if (isPNG(data) ? pngDataHoldsPixels(data, width, height)
                     : frame.arithmetic ? static_cast<std::int64_t>(width) * height <= UIImage::kMaxArithmeticCodedPixelCount
-                                       : jpegScansHoldBlocks(data, frame))
+                                       : jpegScansHoldBlocks(data, frame, scanBytes))
         return "";
     if (!isPNG(data) && frame.arithmetic)
         return NSString::format("claims %d x %d pixels, more than the %lld an arithmetic-coded picture may have", width,
@@ -879,9 +895,9 @@ PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header
     if (static_cast<std::int64_t>(w) * h > UIImage::kMaxPixelCount) {
         why = NSString::format("claims %d x %d pixels, more than the %lld a picture may have", w, h,
                                static_cast<long long>(UIImage::kMaxPixelCount));
-        return PictureHeaderVerdict::Refused;
+        return PictureHeaderVerdict::OverPixelCap;
     }
-    if (std::string reason = unholdable(data, w, h, frame); !reason.empty()) {
+    if (std::string reason = unholdable(data, w, h, frame, read.scanBytes); !reason.empty()) {
         why = std::move(reason);
         return PictureHeaderVerdict::Refused;
     }
@@ -910,14 +926,23 @@ ScopedDecodingBound::~ScopedDecodingBound() { gDecodingBound.store(previous_); }
 
 std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height) {
     const std::uint64_t bound = decodingBound();
-    const std::uint64_t needed = countedMemory(header, width, height) + decoderRows(bound);
+    std::uint64_t needed = countedMemory(header, width, height) + decoderRows(bound);
+    // The one scan is written beside the coefficients, before any row is decoded.
+    if (rewrittenWhole(header, width, height))
+        needed = std::max(needed, header.coefficientBytes + header.scanBytes + kRewriteTables);
     if (needed <= bound) return "";
     return NSString::format("needs %llu bytes of memory to decode, more than the %llu a picture may take",
                             static_cast<unsigned long long>(needed), static_cast<unsigned long long>(bound));
 }
 
-std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height) {
-    if (decodingMemoryExceeded(header, width, height).empty()) return std::pair{width, height};
+bool isLargeDecode(const PictureHeader& header, int width, int height) {
+    return turnBytes(header, width, height) > kLargeDecodeBytes;
+}
+
+std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height,
+                                                          bool notWhole) {
+    const bool whole = width == header.width && height == header.height;
+    if (!(notWhole && whole) && decodingMemoryExceeded(header, width, height).empty()) return std::pair{width, height};
     // The steps down are libjpeg's own scales: at a scale's own size no reduction's sums are held
     // beside the coefficients, which are what fill the bound.
     if (!header.jpeg) return std::nullopt;
@@ -926,7 +951,7 @@ std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& h
     };
     for (unsigned eighths = 7; eighths >= 1; --eighths) {
         const int w = scaled(header.width, eighths), h = scaled(header.height, eighths);
-        if (w > width || h > height) continue;
+        if (w > width || h > height || (notWhole && w == header.width && h == header.height)) continue;
         if (decodingMemoryExceeded(header, w, h).empty()) return std::pair{w, h};
     }
     return std::nullopt;
@@ -939,8 +964,9 @@ std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data,
         if (why) *why = std::move(exceeded);
         return std::nullopt;
     }
-    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, why);
-    if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height);
+    const std::uint64_t turn = turnBytes(header, width, height);
+    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, turn, why);
+    if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height, turn);
     return std::nullopt;
 }
 

@@ -17,7 +17,10 @@ enum class PictureHeaderVerdict {
     Taken,
     // Bytes of another kind, none, or a header that does not read.
     NotAPicture,
-    // A PNG or JPEG whose header claims more than a picture may have, or more than its bytes hold.
+    // A PNG or JPEG whose header claims more pixels than any picture may have.
+    OverPixelCap,
+    // A PNG or JPEG whose header claims more bytes or memory than a picture may have, or more
+    // than its bytes hold.
     Refused,
 };
 
@@ -30,6 +33,10 @@ struct PictureHeader {
     std::uint64_t coefficientBytes = 0;
     // A PNG's passes, which a picture kept whole holds half its rows for.
     bool interlaced = false;
+    // The bytes of a JPEG's scans. A picture of several scans decoded whole is first rewritten as
+    // one scan, which tables made for its coefficients code about as long as an encoder's scans
+    // (a few percent either way): what the header tells of that scan's length.
+    std::uint64_t scanBytes = 0;
 };
 
 // The header of the PNG or JPEG bytes, with the claim bounds applied; why it is not taken in
@@ -51,14 +58,21 @@ private:
 
 // Why decoding the picture at width x height would take more working memory than a picture may
 // (UIImage::kMaxDecodingMemory): a sentence's predicate, "" when it would not. Its coefficients,
-// the decoders' rows and what reduces its rows count; its pixels, the result, do not.
+// the decoders' rows and what reduces its rows count, and at its own size the one scan a picture
+// of several scans is rewritten to, as long as its scans; its pixels, the result, do not.
 std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height);
+
+// Whether decoding the picture at width x height needs so much memory that it waits for any other
+// such decode to end, process-wide: what makes a decode take long too.
+bool isLargeDecode(const PictureHeader& header, int width, int height);
 
 // The largest size no larger than width x height that the picture decodes at within that bound:
 // width x height itself when it is within it, else, for a JPEG, the largest of libjpeg's own scales
-// (n/8) below it, which libjpeg gives with no rows left to reduce. Found from the header alone;
-// nothing when no size is within the bound.
-std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height);
+// (n/8) below it, which libjpeg gives with no rows left to reduce. Found from the header alone,
+// never the picture's own size with `notWhole` (its whole decode met the bound); nothing when no
+// size is within the bound.
+std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height,
+                                                          bool notWhole = false);
 
 // The RGBA pixels (8 bits a channel, rows top to bottom) of bytes whose header was taken, at
 // exactly width x height: the header's own size, or a smaller one, which is reduced as the rows

@@ -3,23 +3,29 @@
 // screen scale.
 #include "platform/ui/UIImage.h"
 
+#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/PictureDecoding.h"
+#include "platform/ui/PictureFileOutcomes.h"
 #include "platform/ui/ReducedPictureCache.h"
 
 #include <stb_image_write.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <new>
 #include <optional>
 #include <map>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 struct UIImage::Pixels {
@@ -69,7 +75,7 @@ const char* shownName(const std::string& name) { return name.empty() ? "from mem
 std::shared_ptr<UIImage> refuse(NSErrorPtr* error, UIImageError code, const std::string& why, const std::string& name) {
     if (error) {
         *error = NSError::errorWithDomain(UIImageErrorDomain, code, {{NSLocalizedDescriptionKey, Value("It " + why + ".")}});
-    } else if (code == UIImageErrorRefused) {
+    } else if (code != UIImageErrorNotAPicture) {
         Diagnostics::notef("The picture %s %s; it is not loaded.", shownName(name), why.c_str());
     }
     return nullptr;
@@ -134,8 +140,8 @@ bool UIImage::decodeOnce() const {
     MutexLock lock(p.mutex);
     if (p.decoded.load(std::memory_order_relaxed)) return !p.failed;
     std::optional<std::vector<std::uint8_t>> decoded;
+    std::string why;
     try {
-        std::string why;
         if (rereadFile(p)) decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_, &why);
         if (!decoded && why.empty())
             Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.", shownName(name_));
@@ -147,6 +153,11 @@ bool UIImage::decodeOnce() const {
         Diagnostics::notef("The picture %s needs more memory than there is to decode; it is drawn empty.",
                            shownName(name_));
     }
+    // Its one scan came out longer than its header let expect: the file is not tried whole again
+    // while it is unchanged.
+    if (!decoded && !why.empty() && !p.path.empty() && p.identity && pixelWidth_ == p.header.width &&
+        pixelHeight_ == p.header.height)
+        ui_detail::PictureFileOutcomes::shared().remember(p.path, *p.identity, {UIImageErrorTooCostlyWhole, why});
     if (decoded) p.rgba = std::move(*decoded);
     p.failed = !decoded;
     ++gDecodedPictures;
@@ -162,7 +173,7 @@ bool UIImage::decodeOnce() const {
 bool UIImage::rereadFile(Pixels& p) {
     p.mutex.assertHeld();
     if (!p.reread) return true;
-    auto data = readFile(p.path, nullptr, p.maxPixelSize > 0 ? &p.identity : nullptr);
+    auto data = readFile(p.path, nullptr, &p.identity);
     if (!data) return false;
     // Bytes of another picture since its header was read are not decoded at this one's size.
     ui_detail::PictureHeader header;
@@ -191,6 +202,47 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
 
 bool UIImage::decodes() const { return decodeOnce(); }
 
+bool UIImage::decodesApart() const {
+    Pixels& p = *pixels_;
+    if (p.decoded.load(std::memory_order_acquire)) return !p.failed;
+    bool large = false;
+    {
+        MutexLock lock(p.mutex);
+        large = ui_detail::isLargeDecode(p.header, pixelWidth_, pixelHeight_);
+    }
+    if (!large) return decodeOnce();
+    struct Apart {
+        Mutex mutex;
+        std::condition_variable ended;
+        std::atomic<bool> done{false};
+        bool decoded = false;
+    } apart;
+    std::thread decoder;
+    try {
+        decoder = std::thread([this, &apart] {
+            const bool decoded = decodeOnce();
+            {
+                MutexLock lock(apart.mutex);
+                apart.decoded = decoded;
+                apart.done.store(true, std::memory_order_release);
+            }
+            apart.ended.notify_one();
+            DispatchQuiescence::changed();
+        });
+    } catch (const std::system_error&) {
+        return decodeOnce();
+    }
+    bool decoded = false;
+    {
+        DispatchQuiescence::BlockedScope waiting([&apart] { return apart.done.load(std::memory_order_acquire); });
+        MutexLock lock(apart.mutex);
+        lock.wait(apart.ended, [&apart]() REQUIRES(apart.mutex) { return apart.done.load(std::memory_order_relaxed); });
+        decoded = apart.decoded;
+    }
+    decoder.join();
+    return decoded;
+}
+
 std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }
 
 int UIImage::pixelSizeForPoints(CGFloat points) {
@@ -206,25 +258,43 @@ void UIImage::clearNamedCache() {
 }
 
 std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                         NSErrorPtr* error, bool withinBound) {
+                                         NSErrorPtr* error, Fit fit, bool metBoundWhole,
+                                         ui_detail::PictureFileOutcome* refusal) {
+    const auto refused = [&](UIImageError code, const std::string& why) {
+        if (refusal) *refusal = {code, why};
+        return refuse(error, code, why, name);
+    };
     if (data.size() > static_cast<std::size_t>(kMaxEncodedLength))
-        return refuse(error, UIImageErrorRefused, tooLongReason(data.size()), name);
+        return refused(UIImageErrorRefused, tooLongReason(data.size()));
     // Only the header now: the size decides whether the picture is taken at all.
     ui_detail::PictureHeader header;
     std::string why;
     switch (ui_detail::readPictureHeader(data, header, why)) {
         case ui_detail::PictureHeaderVerdict::Taken: break;
-        case ui_detail::PictureHeaderVerdict::NotAPicture: return refuse(error, UIImageErrorNotAPicture, why, name);
-        case ui_detail::PictureHeaderVerdict::Refused: return refuse(error, UIImageErrorRefused, why, name);
+        case ui_detail::PictureHeaderVerdict::NotAPicture: return refused(UIImageErrorNotAPicture, why);
+        case ui_detail::PictureHeaderVerdict::OverPixelCap: return refused(UIImageErrorOverPixelCap, why);
+        case ui_detail::PictureHeaderVerdict::Refused: return refused(UIImageErrorRefused, why);
     }
     const int w = header.width, h = header.height;
     const int longer = std::max(w, h);
     const bool reduce = maxPixelSize > 0 && longer > maxPixelSize;
-    int pixelWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
-    int pixelHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
-    if (std::string reason = ui_detail::decodingMemoryExceeded(header, pixelWidth, pixelHeight); !reason.empty()) {
-        const auto within = withinBound ? ui_detail::largestSizeWithinBound(header, pixelWidth, pixelHeight) : std::nullopt;
-        if (!within) return refuse(error, UIImageErrorRefused, reason, name);
+    const int reducedWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
+    const int reducedHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
+    const bool wholeFirst = fit == Fit::WholeElseWithinBound;
+    int pixelWidth = wholeFirst ? w : reducedWidth;
+    int pixelHeight = wholeFirst ? h : reducedHeight;
+    const bool whole = pixelWidth == w && pixelHeight == h;
+    std::string reason = ui_detail::decodingMemoryExceeded(header, pixelWidth, pixelHeight);
+    if (reason.empty() && whole && metBoundWhole)
+        reason = "did not decode whole within the memory a picture may take when it was tried";
+    if (!reason.empty()) {
+        const auto within = fit != Fit::Reduced ? ui_detail::largestSizeWithinBound(header, reducedWidth, reducedHeight,
+                                                                                    metBoundWhole || wholeFirst)
+                                                : std::nullopt;
+        if (!within) {
+            const bool smallerDecodes = whole && ui_detail::largestSizeWithinBound(header, w, h, true).has_value();
+            return refused(smallerDecodes ? UIImageErrorTooCostlyWhole : UIImageErrorRefused, reason);
+        }
         std::tie(pixelWidth, pixelHeight) = *within;
     }
     const bool reduced = pixelWidth != w || pixelHeight != h;
@@ -239,23 +309,48 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
     image->pixels_->ready.store(false, std::memory_order_release);
     image->pixels_->decoded.store(false, std::memory_order_release);
     image->name_ = name;
+    image->reduced_ = reduced;
     return image;
 }
 
 std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
-                                           const std::string& source, bool withinBound) {
+                                           const std::string& source, Fit fit) {
     const std::string& name = source.empty() ? path : source;
-    if (maxPixelSize > 0) {
+    const bool decodedAtOnce = fit == Fit::WholeElseWithinBound;
+    if (maxPixelSize > 0 && !decodedAtOnce) {
         if (auto kept = ui_detail::ReducedPictureCache::shared().find(path, maxPixelSize)) return kept->sharingPixels(name);
     }
+    auto& outcomes = ui_detail::PictureFileOutcomes::shared();
+    struct stat status {};
+    if (FileIO::current()->status(path, true, status) == 0) {
+        const auto now = file_detail::FileStamp::settled(status, file_detail::FileStamp::now());
+        if (const auto known = now ? outcomes.find(path, *now) : std::nullopt;
+            known && known->code != UIImageErrorTooCostlyWhole)
+            return refuse(error, static_cast<UIImageError>(known->code), known->why, name);
+    }
     std::optional<file_detail::FileStamp> identity;
-    auto data = readFile(path, error, maxPixelSize > 0 ? &identity : nullptr);
+    auto data = readFile(path, error, &identity);
     if (!data) return nullptr;
-    const bool held = data->size() <= kHeldFileBytes;
-    auto image = decode(std::move(*data), scaleFromFileName(path), name, maxPixelSize, error, withinBound);
-    if (!image) return nullptr;
+    const auto known = identity ? outcomes.find(path, *identity) : std::nullopt;
+    const bool metBoundWhole = known && known->code == UIImageErrorTooCostlyWhole;
+    const bool held = decodedAtOnce || data->size() <= kHeldFileBytes;
+    ui_detail::PictureFileOutcome refusal;
+    auto image =
+        decode(std::move(*data), scaleFromFileName(path), name, maxPixelSize, error, fit, metBoundWhole, &refusal);
+    if (!image) {
+        // Refused for what it is, it is refused at once while it is unchanged.
+        if (identity && (refusal.code == UIImageErrorNotAPicture || refusal.code == UIImageErrorOverPixelCap))
+            outcomes.remember(path, *identity, std::move(refusal));
+        return nullptr;
+    }
     Pixels& p = *image->pixels_;
     MutexLock lock(p.mutex);
+    if (decodedAtOnce) {
+        // What its whole decode meeting the bound is remembered under.
+        p.path = path;
+        p.identity = identity;
+        return image;
+    }
     // Taken smaller than asked for, it is not what the size it would be kept under gives.
     const bool asked = std::max(image->pixelWidth_, image->pixelHeight_) ==
                        std::min(maxPixelSize, std::max(p.header.width, p.header.height));
@@ -300,13 +395,18 @@ std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::stri
 }
 
 std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
-                                                                 const std::string& source) {
-    return fromFile(path, std::max(1, maxPixelSize), nullptr, source);
+                                                                 const std::string& source, NSErrorPtr* error) {
+    return fromFile(path, std::max(1, maxPixelSize), error, source);
 }
 
 std::shared_ptr<UIImage> UIImage::largestReducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                         NSErrorPtr* error) {
-    return fromFile(path, std::max(1, maxPixelSize), error, "", true);
+    return fromFile(path, std::max(1, maxPixelSize), error, "", Fit::LargestWithinBound);
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithinBoundWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                     NSErrorPtr* error) {
+    return fromFile(path, std::max(1, maxPixelSize), error, "", Fit::WholeElseWithinBound);
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
@@ -377,6 +477,7 @@ std::shared_ptr<UIImage> UIImage::sharingPixels(const std::string& name) const {
     auto copy = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth_, pixelHeight_, scale_);
     copy->pixels_ = pixels_;
     copy->name_ = name;
+    copy->reduced_ = reduced_;
     return copy;
 }
 

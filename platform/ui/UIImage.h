@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace ui_detail {
+struct PictureFileOutcome;
+}
+
 enum UIImageResizingMode : int {
     UIImageResizingModeTile = 0,
     UIImageResizingModeStretch = 1,
@@ -29,9 +33,15 @@ inline constexpr const char* UIImageErrorDomain = "UIImageErrorDomain";
 enum UIImageError : long {
     // Bytes of another kind, or none.
     UIImageErrorNotAPicture = 1,
-    // A PNG or JPEG refused from its header: more pixels or bytes than a picture may have, or
-    // more pixels than its bytes can hold.
+    // A PNG or JPEG refused from its header: more bytes than a picture may have, more pixels than
+    // its bytes can hold, or more memory to decode than a picture may take at any size.
     UIImageErrorRefused = 2,
+    // A PNG or JPEG whose header claims more pixels than any picture may have (kMaxPixelCount).
+    UIImageErrorOverPixelCap = 3,
+    // A picture taken whole that decodes within the bound on a decode's memory only smaller than
+    // it is (the largest reduced images give it), as its header tells or, when the header let it
+    // be tried, as its whole decode did while the file is unchanged.
+    UIImageErrorTooCostlyWhole = 4,
 };
 
 enum UIImageRenderingMode : int {
@@ -60,7 +70,8 @@ public:
     // largest of three colours at full resolution under the cap takes 288 MB (6 bytes a pixel);
     // the rest is room for the decoders' rows and the scan a page's picture is rewritten to. A
     // picture that needs more, four colours near the cap (8 bytes a pixel), is refused from its
-    // header (with a logged sentence).
+    // header (with a logged sentence). So is one taken whole whose scans take more than the room
+    // its coefficients leave for that one scan, which is then shown reduced.
     static constexpr std::int64_t kMaxDecodingMemory = 320LL * 1024 * 1024;
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
@@ -86,15 +97,21 @@ public:
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    NSErrorPtr* error);
     // The same, from a file that holds bytes `source` gave (a download's), named by `source` (the
-    // address they came from) in what is logged about them.
+    // address they came from) in what is logged about the decode.
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
-                                                                   const std::string& source);
+                                                                   const std::string& source, NSErrorPtr* error = nullptr);
     // The same at the largest size up to `maxPixelSize` that the picture decodes at within the
     // bound on a decode's memory: one that would need more at `maxPixelSize` (a progressive JPEG
     // near the cap, whose coefficients take most of the bound) comes at the largest of libjpeg's
     // own scales below it rather than being refused. Not kept once decoded when it comes smaller.
     static std::shared_ptr<UIImage> largestReducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                           NSErrorPtr* error);
+    // The picture whole when it decodes whole within the bound on a decode's memory, as its header
+    // tells (or, while the file is unchanged, its last whole decode did not); else as the largest
+    // reduced images come, up to `maxPixelSize`. For a picture decoded at once: its bytes are read
+    // once and kept for that decode.
+    static std::shared_ptr<UIImage> imageWithinBoundWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                       NSErrorPtr* error);
     // A copy of a picture at most `maxPixelSize` pixels on the longer side, made from its pixels
     // (decoded first if they are not yet), each the mean of those it covers, a row at a time; the
     // size in points and the name kept. The picture itself when it is no larger; empty when it
@@ -127,12 +144,19 @@ public:
     // Decodes the pixels now if they are not yet, and answers whether the body decoded; the
     // transparent pixels of one that did not are made only when they are asked for.
     bool decodes() const;
+    // The same, but a decode that needs so much memory that it waits its turn behind any other
+    // (which takes seconds) runs on a thread of its own while the caller waits, as for a transfer:
+    // a settle of the manual clock does not wait for it, so that a screen behind it answers
+    // meanwhile. For the queue that reads a picture page's picture.
+    bool decodesApart() const;
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
 
     // The file name or resource name it came from, or the address its file's bytes came from
     // ("" for data and pixels).
     const std::string& name() const { return name_; }
+    // Taken with fewer pixels than its bytes hold (the reduced images).
+    bool isReduced() const { return reduced_; }
 
     std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets) const;
     std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets, UIImageResizingMode mode) const;
@@ -148,15 +172,26 @@ public:
     std::string description() const override;
 
 private:
-    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it, or with
-    // `withinBound` to the largest size up to it that decodes within the bound. Why bytes are
-    // refused goes to `error`, or without one to the log.
+    // The size a picture is taken at, with `maxPixelSize` above 0.
+    enum class Fit {
+        // Reduced to it, or refused when that does not decode within the bound on a decode's memory.
+        Reduced,
+        // The largest size up to it that does.
+        LargestWithinBound,
+        // Whole when that does, else as LargestWithinBound.
+        WholeElseWithinBound,
+    };
+    // Header only; with `maxPixelSize` above 0, the picture is taken as `fit` says (never whole
+    // within the bound when `metBoundWhole`: its file did not decode whole within it). Why bytes
+    // are refused goes to `error`, or without one to the log, and to `refusal` when it is given.
     static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                           NSErrorPtr* error, bool withinBound = false);
+                                           NSErrorPtr* error, Fit fit = Fit::Reduced, bool metBoundWhole = false,
+                                           ui_detail::PictureFileOutcome* refusal = nullptr);
     // Named by `source` when one is given, else by the path. A reduced picture kept since it was
-    // decoded is given again while its file is unchanged.
+    // decoded is given again while its file is unchanged; so is the refusal of a file refused for
+    // what it is, without reading it again.
     static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
-                                             const std::string& source = "", bool withinBound = false);
+                                             const std::string& source = "", Fit fit = Fit::Reduced);
     // Decodes the pixels under the lock when they are not yet; false when they did not decode.
     bool decodeOnce() const;
     struct Pixels;
@@ -177,6 +212,7 @@ private:
     UIImageResizingMode resizingMode_ = UIImageResizingModeTile;
     bool resizable_ = false;
     UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;
+    bool reduced_ = false;
 };
 
 // PNG and JPEG encodings of an image; JPEG quality 0...1.

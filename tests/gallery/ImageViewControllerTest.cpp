@@ -5,8 +5,10 @@
 // several wishes alone), and a missing one falling back to the standard.
 // Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
 // once and read from there afterwards; the "offline" picture for an error status, for a body
-// that is no picture (which is not kept, nor asked for again in the run), for one longer than any
-// picture and for a name that would leave "Data".
+// that is no picture (which is not kept, and asked for again at the next appearance), for one cut
+// off on its way, for one longer than any picture and for a name that would leave "Data"; a copy
+// over the pixel cap fetched once in a run; a picture too costly to decode whole read at the size
+// shown.
 #include "gallery/ImageViewController.h"
 
 #include "demo/loopback/LoopbackServer.h"
@@ -26,10 +28,13 @@
 #include "platform/ui/UIViewAnimation.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/HeldOpenFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
 #include "tests/fixtures/PictureHeaders.h"
+#include "tests/fixtures/Readme.h"
 #include "tests/gallery/GalleryFixture.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -460,11 +465,13 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
     EXPECT_EQ(picturesAsked().size(), 1u);
 }
 
-// A stored picture whose header passes and that decodes reduced is sound even when it does not
-// decode whole (a bound on memory, not damage): the page on a pad (2048 px) shows it reduced, at
-// the largest of the decoder's own scales below the screen's size that the bound allows, says so,
-// keeps its file, and downloads nothing, then or on its next appearance.
-TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAndKept) {
+// A stored picture whose header says that it does not decode whole within the bound on a decode's
+// memory, but does reduced, is sound (a bound on memory, not damage): the page on a pad (2048 px)
+// reads its file once and decodes it only at the largest of the decoder's own scales below the
+// screen's size that the bound allows, says so, keeps its file, and downloads nothing. While it is
+// read the page waits behind its spinner, and a person can go back: the picture read for it is not
+// shown, and the next visit reads it again at that size.
+TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsReadAtTheSizeShownBehindASpinnerThatCanBeLeft) {
     struct PadScreen {
         const CGFloat scale = UIImage::screenScale();
         PadScreen() {
@@ -476,6 +483,7 @@ TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAn
             UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         }
     } pad;
+    const auto& holder = galleryContext().resources->fullSizePictures();
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     const std::string stored = Sandbox::documents() + "/Data/" + path;
     const int side = 2400;
@@ -485,34 +493,114 @@ TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAn
     // picture's sums up to 362 px, none for the one scan it is rewritten to when decoded whole.
     constexpr std::uint64_t kCoefficients = 2400ull * 2400 * 6;
     ui_detail::ScopedDecodingBound lowered((kCoefficients + (2 << 20)) * 20 / 19);
-    ASSERT_FALSE(UIImage::imageWithContentsOfFile(stored)->decodes());
+    NSErrorPtr refused;
+    ASSERT_FALSE(UIImage::imageWithContentsOfFile(stored, &refused));
+    ASSERT_TRUE(refused);
+    ASSERT_EQ(refused->code(), UIImageErrorTooCostlyWhole);
 
+    // The page's reading of the file waits, as behind a slow disk.
+    HeldOpen held(stored, 1);
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
     testing::internal::CaptureStderr();
     show(path);
+    ASSERT_TRUE(held->waitUntilHeld(kNetworkWait));
+    ASSERT_TRUE(page_->loadIndicator());
+    EXPECT_TRUE(page_->loadIndicator()->isAnimating());
+    EXPECT_FALSE(page_->image());
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    held->release();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return UIImage::decodedPictureCount() > decoded; }, kNetworkWait));
+    settle();
+    EXPECT_FALSE(page_->image());
+    EXPECT_FALSE(holder->heldPicture());
+    EXPECT_TRUE(journal_->events.empty());
+
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->image() != nullptr; }, kNetworkWait));
     settle();
     const std::string log = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
     // 6/8 of its side: 7/8 (2100 px) is larger than the screen.
     EXPECT_EQ(page_->image()->pixelWidth(), 1800);
     EXPECT_EQ(page_->image()->size(), CGSizeMake(side, side));
-    EXPECT_THAT(log, testing::HasSubstr("The picture Data/" + path + " is shown reduced, at 1800 x 1800 pixels."));
-    EXPECT_THAT(log, testing::Not(testing::HasSubstr("is not a picture that can be shown")));
+    EXPECT_FALSE(page_->loadIndicator());
     EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
+    // One reading and one decode a visit, at that size: the whole is never tried.
+    EXPECT_EQ(held->opened(), 2);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 2);
+    EXPECT_THAT(log, testing::HasSubstr("The picture Data/" + path + " is shown reduced, at 1800 x 1800 pixels."));
+    EXPECT_THAT(log, testing::Not(testing::HasSubstr("at its full size")));
+    EXPECT_THAT(log, testing::Not(testing::HasSubstr("is not a picture that can be shown")));
     EXPECT_FALSE(page_->downloadRequest());
+    EXPECT_TRUE(picturesAsked().empty());
+    EXPECT_EQ(bytesOf(stored), std::string(photograph.begin(), photograph.end()));
+}
 
-    reappear();
-    ASSERT_TRUE(page_->image());
-    EXPECT_EQ(page_->image()->pixelWidth(), 1800);
-    EXPECT_FALSE(page_->downloadRequest());
+// A stored picture whose header lets its whole decode be tried, and whose one scan then comes out
+// longer than the bound leaves room for, is shown reduced on that same visit; from then on, while
+// its file is unchanged, the page decodes it only reduced.
+TEST_F(PictureDownloadTest, APictureWhoseWholeDecodeMetTheBoundIsShownReducedAndNotTriedWholeAgain) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    const NSData photograph = grainyProgressiveJPEG(2400, 2400);
+    writeText(stored, std::string(photograph.begin(), photograph.end()));
+    std::filesystem::last_write_time(stored, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    ui_detail::PictureHeader header;
+    std::string why;
+    ASSERT_EQ(ui_detail::readPictureHeader(photograph, header, why), ui_detail::PictureHeaderVerdict::Taken);
+    // Its coefficients, the rewrite's tables and its scans' bytes and a fiftieth: short of the scan
+    // libjpeg writes for it, a twentieth longer.
+    ui_detail::ScopedDecodingBound lowered(header.coefficientBytes + (1 << 20) + header.scanBytes * 51 / 50);
+
+    // Its decodes are long ones, which a settle does not wait for.
+    const auto shown = [&] {
+        return NSRunLoop::mainRunLoop()->runUntil([&] { return page_->image() != nullptr; }, kNetworkWait);
+    };
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    testing::internal::CaptureStderr();
+    show(path);
+    ASSERT_TRUE(shown());
+    settle();
+    std::string log = testing::internal::GetCapturedStderr();
+    // The largest of the decoder's scales below the phone's 667 px that the bound allows: 2/8.
+    EXPECT_EQ(page_->image()->pixelWidth(), 600);
+    EXPECT_THAT(log, testing::HasSubstr("needs more memory to decode at its full size"));
+    EXPECT_THAT(log, testing::HasSubstr("The picture Data/" + path + " is shown reduced, at 600 x 600 pixels."));
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 2);
+
+    testing::internal::CaptureStderr();
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    ASSERT_TRUE(shown());
+    settle();
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(page_->image()->pixelWidth(), 600);
+    EXPECT_THAT(log, testing::Not(testing::HasSubstr("at its full size")));
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 3);
     EXPECT_TRUE(picturesAsked().empty());
     EXPECT_EQ(bytesOf(stored), std::string(photograph.begin(), photograph.end()));
 }
 
 // A picture in the bundle that cannot be shown (over the pixel cap) gives way to the copy the
 // server has: the page downloads it once, keeps it and shows it, and on its next visits reads it
-// from Documents without asking again. The bundled file is logged once, however often it comes.
+// from Documents without asking again. The bundled file is logged once, however often it comes. The
+// README gives the cap and the longest file to whoever puts a picture of their own in the bundle.
 TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhichIsKept) {
+    const auto grouped = [](std::int64_t number) {
+        std::string digits = std::to_string(number);
+        for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+        return digits;
+    };
+    EXPECT_NE(readmeText().find("A picture may have at most " + grouped(UIImage::kMaxPixelCount) +
+                                " pixels (8000 x 6000, or 6928 x 6928) and its file at most " +
+                                grouped(UIImage::kMaxEncodedLength) +
+                                " bytes: one larger is not shown, the diagnostics log says why, and the page and the "
+                                "grid show the drawn painting the server has in its place."),
+              std::string::npos);
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
     claimOverTheCap(bundled);
@@ -542,10 +630,10 @@ TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhic
     EXPECT_THAT(log, testing::HasSubstr(refused)) << log;
 }
 
-// When the server's copy cannot be shown either, it is fetched once in a run: the page shows the
+// When the server's copy is over the pixel cap too, it is fetched once in a run: the page shows the
 // offline picture, keeps nothing, says once that the copy is not fetched again, and its next
 // visits ask for nothing. A copy cut short on its way is not held against it: it is asked again.
-TEST_F(PictureDownloadTest, AServedCopyThatCannotBeShownEitherIsFetchedOnceInARun) {
+TEST_F(PictureDownloadTest, AServedCopyOverThePixelCapTooIsFetchedOnceInARun) {
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
     const NSData claim = claimOverTheCap(bundled);
@@ -596,22 +684,30 @@ TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) 
     EXPECT_TRUE(journal_->events.empty());
 }
 
-TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePicture) {
+// A server's page served with 200 in place of the picture (a login portal's, an error page) is no
+// picture: it is not kept and the page shows the offline picture. It says nothing of the picture,
+// so the next appearance asks again and keeps the picture that comes then.
+TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndTheNextAppearanceAsksAgain) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();
     EXPECT_TRUE(showsOffline());
-    // Not on the device, so nothing counts it as downloaded; it came whole, so it is not asked again.
+    // Not on the device, so nothing counts it as downloaded.
     EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
     EXPECT_TRUE(filesIn(Sandbox::caches()).empty());
     EXPECT_TRUE(journal_->events.empty());
     server_->removeFaults();
     reappear();
+    awaitDownload();
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + path), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    reappear();
     EXPECT_FALSE(page_->downloadRequest());
-    EXPECT_TRUE(showsOffline());
-    EXPECT_EQ(picturesAsked().size(), 1u);
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(picturesAsked().size(), 2u);
 
     // A stored file that does not decode is replaced by the next download.
     const std::string other = DemoCatalogue::imagePathOf(serverOnlyPainting(1));
@@ -623,6 +719,32 @@ TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePictu
     ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
     EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + other), bytesOf(serverFolder() + "/pic/gallery/" + other));
+}
+
+// A copy cut off on its way (its whole length declared, half of it sent, the connection closed) is
+// asked for once at each appearance, and each time the log says that it could not be downloaded.
+TEST_F(PictureDownloadTest, ACopyCutOffOnItsWayIsAskedForOnceAVisitAndTheLogSaysSo) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::reset());
+    testing::internal::CaptureStderr();
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_TRUE(showsOffline());
+    for (int visit = 2; visit <= 3; ++visit) {
+        reappear();
+        awaitDownload();
+        EXPECT_TRUE(showsOffline()) << visit;
+        EXPECT_EQ(picturesAsked().size(), static_cast<std::size_t>(visit));
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string said = "The picture Data/" + path + " could not be downloaded: The network connection was lost.";
+    std::size_t lines = 0;
+    for (auto at = log.find(said); at != std::string::npos; at = log.find(said, at + 1)) ++lines;
+    EXPECT_EQ(lines, 3u) << log;
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    EXPECT_TRUE(journal_->events.empty());
 }
 
 TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {

@@ -431,9 +431,75 @@ TEST_F(ThumbnailTest, AServedPictureThatIsRefusedOrDoesNotDecodeIsLoggedByItsAdd
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_THAT(log, testing::HasSubstr("The picture " + loopback.url("/data/gallery/thumbs/cut.png") +
                                         " does not decode past its header"));
-    EXPECT_THAT(log, testing::HasSubstr("The picture " + loopback.url("/data/gallery/thumbs/claim.png") +
-                                        " claims 3000 x 3000 pixels"));
+    EXPECT_THAT(log, testing::HasSubstr("The thumbnail " + loopback.url("/data/gallery/thumbs/claim.png") +
+                                        " is not a picture that can be shown. It claims 3000 x 3000 pixels"));
     EXPECT_EQ(log.find("from memory"), std::string::npos) << log;
+}
+
+// A thumbnail that two views wait for at once (the grid and the list reload together) is asked
+// for once. A fetch that fails says why, each time. A served thumbnail over the pixel cap is asked
+// for once in a run, and the log says so; one that is no picture for any other reason (a server's
+// page served in its place) may be mended, and is asked for again.
+TEST_F(ThumbnailTest, AThumbnailIsAskedForOnceAtATimeAndOneOverTheCapOnceInARun) {
+    const NSData jpegBytes =
+        UIImageJPEGRepresentation(UIImage::imageWithPixels(std::vector<std::uint8_t>(16 * 16 * 4, 200), 16, 16, 1), 0.9);
+    const std::string picture(jpegBytes.begin(), jpegBytes.end());
+    const NSData claim = claimingPixelSize(jpegBytes, 8200, 6000);
+    LoopbackServer loopback;
+    loopback.serve("/data/gallery/thumbs/shared_thumb.jpg", LoopbackServer::Response::make(200, picture, "image/jpeg"));
+    loopback.serve("/data/gallery/thumbs/huge_thumb.jpg",
+                   LoopbackServer::Response::make(200, std::string(claim.begin(), claim.end()), "image/jpeg"));
+    loopback.serve("/data/gallery/thumbs/cut_thumb.jpg", LoopbackServer::Response::make(200, picture, "image/jpeg"));
+    loopback.serve("/data/gallery/thumbs/page_thumb.jpg", LoopbackServer::Response::make(200, picture, "image/jpeg"));
+    loopback.setFault("/data/gallery/thumbs/cut_thumb.jpg", LoopbackServer::Fault::reset());
+    loopback.setFault("/data/gallery/thumbs/page_thumb.jpg", LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
+    loopback.setFault("/data/gallery/thumbs/shared_thumb.jpg", LoopbackServer::Fault::stall(0));
+    pointThumbnailsAt(loopback.url(""));
+    const auto makeView = [] { return UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100)); };
+
+    auto grid = makeView(), list = makeView();
+    UIThumbailViewController::loadThumbnailForImageView(grid, rowFor("shared.jpg"), galleryContext());
+    UIThumbailViewController::loadThumbnailForImageView(list, rowFor("shared.jpg"), galleryContext());
+    ASSERT_TRUE(loopback.waitForStalls(1, kNetworkWait));
+    EXPECT_TRUE(spinning(grid));
+    EXPECT_TRUE(spinning(list));
+    loopback.releaseStalls();
+    ASSERT_TRUE(pumpUntil([&] { return !spinning(grid) && !spinning(list); }));
+    EXPECT_TRUE(grid->image());
+    EXPECT_TRUE(list->image());
+    EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/shared_thumb.jpg").size(), 1u);
+
+    testing::internal::CaptureStderr();
+    for (int visit = 0; visit < 2; ++visit) {
+        for (const std::string path : {"huge.jpg", "cut.jpg", "page.jpg"}) {
+            auto view = makeView();
+            UIThumbailViewController::loadThumbnailForImageView(view, rowFor(path), galleryContext());
+            ASSERT_TRUE(pumpUntil([&] { return !spinning(view); })) << path;
+            EXPECT_FALSE(view->image()) << path;
+        }
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/huge_thumb.jpg").size(), 1u);
+    EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/cut_thumb.jpg").size(), 2u);
+    EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/page_thumb.jpg").size(), 2u);
+    const auto count = [&log](const std::string& said) {
+        std::size_t lines = 0;
+        for (auto at = log.find(said); at != std::string::npos; at = log.find(said, at + 1)) ++lines;
+        return lines;
+    };
+    EXPECT_EQ(count("The thumbnail " + loopback.url("/data/gallery/thumbs/huge_thumb.jpg") +
+                    " is not a picture that can be shown. It claims 8200 x 6000 pixels, more than the 48000000 a "
+                    "picture may have. It is not fetched again while the application runs."),
+              1u)
+        << log;
+    EXPECT_EQ(count("The thumbnail " + loopback.url("/data/gallery/thumbs/cut_thumb.jpg") +
+                    " could not be downloaded: The network connection was lost."),
+              2u)
+        << log;
+    EXPECT_EQ(count("The thumbnail " + loopback.url("/data/gallery/thumbs/page_thumb.jpg") +
+                    " is not a picture that can be shown."),
+              2u)
+        << log;
 }
 
 TEST_F(ThumbnailTest, PathsFromTheDatabaseStayInTheirFoldersAndGoIntoURLsEncoded) {

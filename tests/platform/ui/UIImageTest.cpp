@@ -1,6 +1,7 @@
 // Images: real PNG and JPEG bytes of every layout decoded to size and pixels, corrupt, cut or
 // overlong data refused, pictures taken reduced, named images from the bundle by screen scale,
 // resizable caps.
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
@@ -9,6 +10,7 @@
 #include "platform/ui/ReducedPictureCache.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/HeldOpenFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
 #include "tests/fixtures/PictureHeaders.h"
 #include "tests/fixtures/SanitizedBuild.h"
@@ -22,12 +24,15 @@
 #include <sys/resource.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
+#include <limits>
 #include <malloc.h>
 #include <string>
 #include <string_view>
@@ -663,6 +668,11 @@ TEST(ReducedImages, LargePicturesAreReducedAsTheyAreReadInTheMemoryTheirReadingN
 }
 
 namespace {
+// Dates the file's last change an hour back, as a file written before this run would be.
+void writtenEarlier(const std::filesystem::path& path) {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+}
+
 // The pixels libjpeg gives decoding the bytes straight, as RGBA.
 std::vector<std::uint8_t> libjpegDecoded(const NSData& data, unsigned eighths = 8) {
     jpeg_decompress_struct info{};
@@ -692,8 +702,9 @@ std::vector<std::uint8_t> libjpegDecoded(const NSData& data, unsigned eighths = 
 // coefficients (no rows are decoded meanwhile), with tables made for it where that room is
 // short of what the standard tables' scan would take, as for a camera's 6928 x 6928 picture at
 // quality 90 under the cap. What it holds at once stays within the bound, its pixels aside; a
-// bound that leaves too little room for the scan fails it, saying so, while it still decodes
-// reduced. Here at a twentieth of the cap's pixels, under a bound lowered alike.
+// bound that leaves less room than its scans take refuses it whole from its header, saying so and
+// decoding nothing, while it still decodes reduced. Here at a twentieth of the cap's pixels, under
+// a bound lowered alike.
 TEST(ImageDecoding, APhotographNearTheDecodeBoundIsShownWholeWithinIt) {
     const int side = 2400;
     const NSData photograph = grainyProgressiveJPEG(side, side);
@@ -712,14 +723,138 @@ TEST(ImageDecoding, APhotographNearTheDecodeBoundIsShownWholeWithinIt) {
         EXPECT_EQ(whole->rgbaPixels(), libjpegDecoded(photograph));
     }
     ui_detail::ScopedDecodingBound lowered(boundLeaving(photograph.size() / 4));
-    auto whole = UIImage::imageWithData(photograph);
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(UIImage::imageWithData(photograph));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, testing::HasSubstr("The picture from memory needs "));
+    EXPECT_THAT(log, testing::HasSubstr("bytes of memory to decode, more than the"));
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    const auto path = std::filesystem::path(Sandbox::home()) / "photograph.jpg";
+    writeFile(path, photograph);
+    NSErrorPtr error;
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile(path.string(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), UIImageErrorTooCostlyWhole);
     auto reduced = UIImage::reducedImageWithData(photograph, 256);
-    ASSERT_TRUE(whole && reduced);
+    ASSERT_TRUE(reduced);
+    EXPECT_TRUE(reduced->decodes());
+}
+
+// The one scan a photograph is rewritten to for its whole decode comes out a little longer than
+// its own scans: under a bound that leaves room for those scans and not for that, its header lets
+// the whole decode be tried and the decode fails, saying so. Its file is then refused whole at once,
+// as from its header and without decoding anything, while it is unchanged; written again, it is
+// tried whole again.
+TEST(ImageDecoding, APictureThatMetTheBoundWholeIsRefusedWholeWhileItsFileIsUnchanged) {
+    const NSData photograph = grainyProgressiveJPEG(2400, 2400);
+    ui_detail::PictureHeader header;
+    std::string why;
+    ASSERT_EQ(ui_detail::readPictureHeader(photograph, header, why), ui_detail::PictureHeaderVerdict::Taken);
+    ASSERT_GT(header.scanBytes, photograph.size() * 99 / 100);
+    // Its coefficients, the rewrite's tables and its scans' bytes and a fiftieth: short of the scan
+    // libjpeg writes for it, a twentieth longer.
+    ui_detail::ScopedDecodingBound lowered(header.coefficientBytes + (1 << 20) + header.scanBytes * 51 / 50);
+    const auto path = std::filesystem::path(Sandbox::home()) / "MetTheBound" / "photograph.jpg";
+    writeFile(path, photograph);
+    writtenEarlier(path);
+
+    auto whole = UIImage::imageWithContentsOfFile(path.string());
+    ASSERT_TRUE(whole);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(whole->decodes());
-    const std::string log = testing::internal::GetCapturedStderr();
+    std::string log = testing::internal::GetCapturedStderr();
     EXPECT_THAT(log, testing::HasSubstr("needs more memory to decode at its full size than the"));
+
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    NSErrorPtr error;
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile(path.string(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), UIImageErrorTooCostlyWhole);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile(path.string()));
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, testing::HasSubstr("The picture " + path.string() + " did not decode whole within the memory"));
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    auto reduced = UIImage::largestReducedImageWithContentsOfFile(path.string(), 2400, nullptr);
+    ASSERT_TRUE(reduced);
     EXPECT_TRUE(reduced->decodes());
+
+    writeFile(path, photograph);
+    writtenEarlier(path);
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(path.string()));
+}
+
+// A file refused for what it is, whatever the size asked (bytes of another kind, a picture over the
+// pixel cap), is refused again at once while it is unchanged, without being read again: a grid
+// reloading its thumbnails does not read a large file again only to refuse it. Put in another's
+// place, it is read again; a file refused at one size only (a reduction's sums past the bound on a
+// decode's memory) is read at another.
+TEST(ImageDecoding, AFileRefusedForWhatItIsIsNotReadAgainWhileItIsUnchanged) {
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Refused";
+    const std::string over = (folder / "over.png").string(), page = (folder / "page.png").string();
+    writeFile(over, claimingPixelSize(png(8, 8), 8200, 6000));
+    const std::string html = "<html><body>Sign in</body></html>";
+    writeFile(page, NSData(html.begin(), html.end()));
+    writtenEarlier(over);
+    writtenEarlier(page);
+    testing::internal::CaptureStderr();
+    for (const auto& [path, code] : {std::pair{over, UIImageErrorOverPixelCap}, std::pair{page, UIImageErrorNotAPicture}}) {
+        HeldOpen opened(path, std::numeric_limits<int>::max());
+        for (int round = 0; round < 3; ++round) {
+            NSErrorPtr error;
+            EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(path, 60, &error)) << path;
+            ASSERT_TRUE(error) << path;
+            EXPECT_EQ(error->code(), code) << path;
+            error.reset();
+            EXPECT_FALSE(UIImage::imageWithContentsOfFile(path, &error)) << path;
+            ASSERT_TRUE(error) << path;
+            EXPECT_EQ(error->code(), code) << path;
+        }
+        EXPECT_EQ(opened->opened(), 1) << path;
+    }
+    writeFile(folder / "picture.png", png(8, 8));
+    writtenEarlier(folder / "picture.png");
+    std::filesystem::rename(folder / "picture.png", over);
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(over));
+
+    const auto wide = folder / "wide.png";
+    writeFile(wide, libpngPicture(1200, 800, PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, {0}, {255}));
+    writtenEarlier(wide);
+    // Its 400 x 267 sums take 1.7 MB, more than this bound leaves; 100 x 67 fits.
+    ui_detail::ScopedDecodingBound lowest(1 << 20);
+    EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(wide.string(), 400));
+    auto smaller = UIImage::reducedImageWithContentsOfFile(wide.string(), 100);
+    ASSERT_TRUE(smaller);
+    EXPECT_TRUE(smaller->decodes());
+    testing::internal::GetCapturedStderr();
+}
+
+// A decode that needs so much memory that it waits its turn behind any other runs apart from the
+// queue that asked for it: while it is under way (held here at its reading of the file) a settle
+// of the clock does not wait for it, and the queue gets its answer once it ends.
+TEST(ImageDecoding, ALargeDecodeRunsApartAndASettleDoesNotWaitForIt) {
+    const auto path = std::filesystem::path(Sandbox::home()) / "Apart" / "photograph.jpg";
+    writeFile(path, grainyProgressiveJPEG(2400, 2400));
+    // Its coefficients alone are more than a large decode's.
+    auto picture = UIImage::reducedImageWithContentsOfFile(path.string(), 256);
+    ASSERT_TRUE(picture);
+    // The next opening of the file, the decode's own reading of it.
+    HeldOpen held(path.string(), 1);
+    auto queue = DispatchQueue::create("ImageDecodingTest.apart");
+    auto answer = std::make_shared<std::promise<bool>>();
+    auto answered = answer->get_future();
+    queue->async([picture, answer] { answer->set_value(picture->decodesApart()); });
+    ASSERT_TRUE(held->waitUntilHeld(20));
+    // What a settle waits for: the queue is not waited for while its decode is under way.
+    EXPECT_TRUE(DispatchQuiescence::waitUntilIdle(20));
+    EXPECT_EQ(answered.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    held->release();
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(picture->pixelWidth(), 256);
+    // The queue's block ends once it has answered.
+    EXPECT_TRUE(DispatchQuiescence::waitUntilIdle(20));
 }
 
 // Asked for at the largest size up to a side that the decode bound allows, a picture too costly to
@@ -768,13 +903,6 @@ TEST(ReducedImages, APictureTooCostlyAtTheSideAskedForComesAtTheLargestOfLibjpeg
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), UIImageErrorRefused);
 }
-
-namespace {
-// Dates the file's last change an hour back, as a file written before this run would be.
-void writtenEarlier(const std::filesystem::path& path) {
-    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
-}
-}  // namespace
 
 // A picture taken much smaller than it is is kept once decoded: taken again from the same file at
 // the same size it is not decoded again, until the file changes, whether a download puts another
