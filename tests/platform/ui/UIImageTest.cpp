@@ -1035,8 +1035,9 @@ TEST(ImageDecoding, ABodyThatFailsEarlyTouchesOnlyWhatItsRowsReached) {
         ASSERT_TRUE(reset) << "the peak resident size cannot be reset";
         const std::int64_t start = peakResident();
         EXPECT_FALSE(image->decodes()) << i;
-        // Filled first, the 6000 x 6000 pixels would be 144 MB.
-        EXPECT_LT(peakResident() - start, 24 << 20) << i;
+        // Filled first, the 6000 x 6000 pixels would be 144 MB. A sanitizer's shadow of what the
+        // decoder touches counts too, three times over under ThreadSanitizer.
+        if (!kSanitizedBuild) EXPECT_LT(peakResident() - start, 24 << 20) << i;
     }
 }
 
