@@ -10,6 +10,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
@@ -17,7 +18,13 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/NetworkSettle.h"
+#include "tests/fixtures/SteppedFileIO.h"
 #include "tests/fixtures/net/HeldNameLookup.h"
+
+#include <filesystem>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -215,6 +222,66 @@ TEST_F(APMTerminationTest, AnUploadWhoseStatusLineCameIsDeliveredThoughTheQuitCu
     const auto taken = takenNumbers("step");
     ASSERT_EQ(taken.size(), 7u);
     for (const auto& [n, times] : taken) EXPECT_EQ(times, 1) << "step " << n;
+}
+
+// The same quit, cut at any step it takes in the measurement folder (a sync, a rename, a removal;
+// what a power cut there leaves is the least a cut of the process leaves): once the quit has said
+// that the service took the batch, no cut finds the batch still queued to be sent again.
+TEST_F(APMTerminationTest, NoCutAfterTheQuitSaysABatchWasTakenFindsItStillQueued) {
+    const std::string folder =
+        std::filesystem::path(APMApplicationSupportPath(APMMeasurement::kDatabaseName)).parent_path().string();
+    std::filesystem::create_directories(folder);
+    LogCapture log;
+    // The images a cut would leave, each marked with whether the quit had said so by then. On the
+    // heap: other threads may come through the file layer after the test.
+    struct Cuts {
+        std::mutex mutex;
+        bool recording = false;
+        std::vector<std::pair<std::string, bool>> images;
+        PowerCutFileIO* io = nullptr;
+    };
+    auto cuts = std::make_shared<Cuts>();
+    auto stepped = std::make_shared<SteppedFileIO>(folder, [cuts, folder, &log](const std::string&, const std::string& path) {
+        // Other folders' steps (the monitor's own settings among them) are not waited on.
+        if (path.rfind(folder, 0) != 0) return;
+        std::lock_guard lock(cuts->mutex);
+        if (!cuts->recording) return;
+        const bool said = log.contains("[I-ACS023315]");
+        cuts->images.emplace_back(Sandbox::tmp() + "/cut-" + std::to_string(cuts->images.size()), said);
+        ASSERT_EQ(cuts->io->writeImage(cuts->images.back().first), 0);
+    });
+    cuts->io = stepped.get();
+    ScopedFileIO scope(stepped);
+    start();
+    logSteps(0, 5);
+    Reply stalled;
+    stalled.fault = LoopbackServer::Fault::stall();
+    uploadAnsweredWith(stalled);
+    waitForTheStatusLine(200);
+
+    {
+        std::lock_guard lock(cuts->mutex);
+        cuts->recording = true;
+    }
+    terminate();
+    URLNetwork::shutdown();
+    waitUntilIdle();
+    std::vector<std::pair<std::string, bool>> images;
+    {
+        std::lock_guard lock(cuts->mutex);
+        cuts->recording = false;
+        images = cuts->images;
+    }
+    URLNetwork::restart();
+    ASSERT_EQ(log.matching("[I-ACS023315]").size(), 1u) << "the quit says the batch was delivered";
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    ASSERT_FALSE(images.empty()) << "the batch left the queue without a step on the disk";
+    for (const auto& [image, said] : images) {
+        if (!said) continue;
+        const auto queued = sqliteRows(image + "/" + APMMeasurement::kDatabaseName, "SELECT count(*) FROM queue");
+        ASSERT_EQ(queued.size(), 1u) << image;
+        EXPECT_EQ(queued[0][0], "0") << "a cut at " << image << " after the quit's word keeps the batch";
+    }
 }
 
 // Through a tunnelling proxy, the service holds its answer back before its status line: the
