@@ -600,7 +600,9 @@ void APMUploader::uploadCutAsTheApplicationEnds(long statusLineStatus, const NSE
     const Value bundles(static_cast<long long>(uploadingBundleIDs_.size()));
     if (isSuccessStatus(statusLineStatus)) {
         // The service said it took the batch before the rest of its answer was lost: sent
-        // again, it would have it twice.
+        // again, it would have it twice. Gone before the line says so, as the process may be
+        // cut at any moment now.
+        removeDeliveredBatch(*context, Clock::now());
         monitor->logWithLevel(6, 23315,
                               "The application ended while the upload's answer came in, after its status said the "
                               "batch was taken. Its bundles are delivered. Status, bundles",
@@ -623,27 +625,17 @@ void APMUploader::uploadSucceeded(APMUploaderContext& context, long status, std:
     auto config = context.remoteConfig();
     if (!persisted || !config) return;
     const double now = Clock::now();
+    // First, before any line says the upload succeeded: a process cut at a later step leaves
+    // the batch delivered and unsaid, never said taken and still queued to be sent again.
+    removeDeliveredBatch(context, now);
     monitor->logWithLevel(7, 23044, "Successful upload. Got network response. Code, size", Value(status),
                           Value(static_cast<long long>(contentLength)));
     persisted->setLastSuccessfulUploadTimestamp(now);
     persisted->setLastFailedUploadTimestamp(0);
     persisted->setLastBackoffTimestamp(0);
-    updateSchedule();
-    if (!uploadingBundleIDs_.empty() && !removeBundlesFromDatabaseWithIDs(context, uploadingBundleIDs_)) {
-        monitor->logWithLevel(1, 23045, "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
-                              Value(kUploadSuspensionInterval));
-        suspendedUploadTimestamp_ = Clock::uptime();
-        auto& delivered = deliveredBundles(context);
-        for (std::size_t i = 0; i < uploadingBundleIDs_.size(); ++i) {
-            const double endTimestamp = i < uploadingEndTimestamps_.size() ? uploadingEndTimestamps_[i] : 0;
-            delivered.push_back({uploadingBundleIDs_[i].longLongValue(), endTimestamp, now});
-        }
-        storeDeliveredBundles(context);
-    } else {
-        suspendedUploadTimestamp_.reset();
-    }
-    uploadingBundleIDs_.clear();
-    uploadingEndTimestamps_.clear();
+    // With nothing left, the step below decides: stopping the schedule here would end the
+    // background task before a configuration fetch or a conversion request that follows.
+    if (hasDataToUpload()) updateSchedule();
     auto network = context.network();
     if (network && network->isNetworkConnected() && hasDataToUpload()) {
         uploadData();
@@ -652,6 +644,26 @@ void APMUploader::uploadSucceeded(APMUploaderContext& context, long status, std:
     } else if (!context.retrievePostponedPSMRequest()) {
         updateSchedule();
     }
+}
+
+void APMUploader::removeDeliveredBatch(APMUploaderContext& context, double now) {
+    if (uploadingBundleIDs_.empty()) return;
+    if (removeBundlesFromDatabaseWithIDs(context, uploadingBundleIDs_)) {
+        suspendedUploadTimestamp_.reset();
+    } else {
+        context.monitor()->logWithLevel(1, 23045,
+                                        "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
+                                        Value(kUploadSuspensionInterval));
+        suspendedUploadTimestamp_ = Clock::uptime();
+        auto& delivered = deliveredBundles(context);
+        for (std::size_t i = 0; i < uploadingBundleIDs_.size(); ++i) {
+            const double endTimestamp = i < uploadingEndTimestamps_.size() ? uploadingEndTimestamps_[i] : 0;
+            delivered.push_back({uploadingBundleIDs_[i].longLongValue(), endTimestamp, now});
+        }
+        storeDeliveredBundles(context);
+    }
+    uploadingBundleIDs_.clear();
+    uploadingEndTimestamps_.clear();
 }
 
 void APMUploader::uploadFailed(APMUploaderContext& context, long status, const NSErrorPtr& error) {

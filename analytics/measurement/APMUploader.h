@@ -152,6 +152,9 @@ private:
     // What an answer does to the batch in flight: deleted and the next step taken, or kept for a
     // retry.
     void uploadSucceeded(APMUploaderContext& context, long status, std::int64_t contentLength);
+    // The batch in flight, which the service took: its rows deleted or, when the delete fails,
+    // recorded as delivered (on disk at once) with uploads suspended. Nothing without a batch.
+    void removeDeliveredBatch(APMUploaderContext& context, double now);
     void uploadFailed(APMUploaderContext& context, long status, const NSErrorPtr& error);
     // The upload in flight failed as the application ends (the end cancels it): delivered when its
     // answer's status line, already read, said the batch was taken; else kept for the next launch.

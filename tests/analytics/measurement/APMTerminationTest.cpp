@@ -10,6 +10,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
@@ -17,14 +18,22 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/NetworkSettle.h"
+#include "tests/fixtures/SteppedFileIO.h"
 #include "tests/fixtures/net/HeldNameLookup.h"
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using Reply = MeasurementService::Reply;
 
-// Real seconds by which a termination whose upload moves no byte has ended, its grace over: well
-// before the bound of the whole wait, which only bytes of the upload itself may reach.
+// Real seconds by which the wait of a termination whose upload moves no byte has ended, its grace
+// over: well before the bound of the whole wait, which only bytes of the upload itself may reach.
 constexpr double kGraceEndsBefore =
     (APMMeasurement::kTerminationGracePeriod + APMMeasurement::kTerminationWaitLimit) / 2;
 
@@ -76,12 +85,22 @@ protected:
         EXPECT_EQ(count("SELECT count(*) FROM queue"), static_cast<long long>(upload.batch.bundles));
         URLNetwork::restart();
     }
-    // What the application posts as it terminates; the real seconds the engine took.
-    static double terminate() {
-        const auto start = std::chrono::steady_clock::now();
+    // The real seconds a termination took in all, and those from the start of its wait for the
+    // engine's request (the first run of the main run loop, which only that wait runs) to its
+    // end: the grace and the bound are the wait's, the settings' write before it is the disk's.
+    struct Quit {
+        double took = 0;
+        double fromTheWait = 0;
+    };
+    // What the application posts as it terminates.
+    static Quit terminate() {
+        auto waitBegan = std::make_shared<std::atomic<double>>(0);
+        DispatchQueue::mainQueue()->async([waitBegan] { *waitBegan = Clock::realSeconds(); });
+        const double start = Clock::realSeconds();
         NSNotificationCenter::defaultCenter()->postNotificationName(UIApplicationWillTerminateNotification,
                                                                     UIApplication::sharedApplication());
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double end = Clock::realSeconds();
+        return {end - start, end - (*waitBegan > 0 ? waitBegan->load() : start)};
     }
 };
 
@@ -96,10 +115,10 @@ TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItO
     uploadAnsweredWith(hang);
 
     LogCapture log;
-    const double took = terminate();
+    const Quit quit = terminate();
     EXPECT_TRUE(engine()->isTerminating());
-    EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
-    EXPECT_LT(took, APMMeasurement::kTerminationGracePeriod + 10) << "a hanging upload held the termination";
+    EXPECT_GE(quit.took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
+    EXPECT_LT(quit.took, APMMeasurement::kTerminationGracePeriod + 10) << "a hanging upload held the termination";
     EXPECT_TRUE(engine()->isNetworkRequestPending());
 
     // The network's shutdown ends it; what it carried stays queued, and nothing else is sent,
@@ -144,9 +163,9 @@ TEST_F(APMTerminationTest, AnotherTransferComingInAllAlongDoesNotHoldTheQuit) {
     stream->resume();
     ASSERT_TRUE(settleWithNetworkUntil([&] { return stream->countOfBytesReceived() > 0; }));
 
-    const double took = terminate();
-    EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
-    EXPECT_LT(took, kGraceEndsBefore) << "another transfer held the termination";
+    const Quit quit = terminate();
+    EXPECT_GE(quit.took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
+    EXPECT_LT(quit.fromTheWait, kGraceEndsBefore) << "another transfer held the termination";
     EXPECT_GT(stream->countOfBytesReceived(), 64) << "the stream came in all along";
     EXPECT_EQ(stream->state(), NSURLSessionTaskStateRunning);
     EXPECT_TRUE(engine()->isNetworkRequestPending());
@@ -169,9 +188,9 @@ TEST_F(APMTerminationTest, AnUploadWaitingForItsNameLookupHoldsTheQuitOnlyForThe
     Clock::advance(std::max(0.0, scheduledUpload() - Clock::now()));
     ASSERT_TRUE(lookup.waitForLookups(1));
 
-    const double took = terminate();
-    EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the request in flight was given its time";
-    EXPECT_LT(took, kGraceEndsBefore) << "the name lookup held the termination";
+    const Quit quit = terminate();
+    EXPECT_GE(quit.took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the request in flight was given its time";
+    EXPECT_LT(quit.fromTheWait, kGraceEndsBefore) << "the name lookup held the termination";
     EXPECT_TRUE(engine()->isNetworkRequestPending());
     URLNetwork::shutdown();
     EXPECT_GT(lookup.held(), 0) << "the network's shutdown waited for the name lookups";
@@ -215,6 +234,66 @@ TEST_F(APMTerminationTest, AnUploadWhoseStatusLineCameIsDeliveredThoughTheQuitCu
     const auto taken = takenNumbers("step");
     ASSERT_EQ(taken.size(), 7u);
     for (const auto& [n, times] : taken) EXPECT_EQ(times, 1) << "step " << n;
+}
+
+// The same quit, cut at any step it takes in the measurement folder (a sync, a rename, a removal;
+// what a power cut there leaves is the least a cut of the process leaves): once the quit has said
+// that the service took the batch, no cut finds the batch still queued to be sent again.
+TEST_F(APMTerminationTest, NoCutAfterTheQuitSaysABatchWasTakenFindsItStillQueued) {
+    const std::string folder =
+        std::filesystem::path(APMApplicationSupportPath(APMMeasurement::kDatabaseName)).parent_path().string();
+    std::filesystem::create_directories(folder);
+    LogCapture log;
+    // The images a cut would leave, each marked with whether the quit had said so by then. On the
+    // heap: other threads may come through the file layer after the test.
+    struct Cuts {
+        std::mutex mutex;
+        bool recording = false;
+        std::vector<std::pair<std::string, bool>> images;
+        PowerCutFileIO* io = nullptr;
+    };
+    auto cuts = std::make_shared<Cuts>();
+    auto stepped = std::make_shared<SteppedFileIO>(folder, [cuts, folder, &log](const std::string&, const std::string& path) {
+        // Other folders' steps (the monitor's own settings among them) are not waited on.
+        if (path.rfind(folder, 0) != 0) return;
+        std::lock_guard lock(cuts->mutex);
+        if (!cuts->recording) return;
+        const bool said = log.contains("[I-ACS023315]");
+        cuts->images.emplace_back(Sandbox::tmp() + "/cut-" + std::to_string(cuts->images.size()), said);
+        ASSERT_EQ(cuts->io->writeImage(cuts->images.back().first), 0);
+    });
+    cuts->io = stepped.get();
+    ScopedFileIO scope(stepped);
+    start();
+    logSteps(0, 5);
+    Reply stalled;
+    stalled.fault = LoopbackServer::Fault::stall();
+    uploadAnsweredWith(stalled);
+    waitForTheStatusLine(200);
+
+    {
+        std::lock_guard lock(cuts->mutex);
+        cuts->recording = true;
+    }
+    terminate();
+    URLNetwork::shutdown();
+    waitUntilIdle();
+    std::vector<std::pair<std::string, bool>> images;
+    {
+        std::lock_guard lock(cuts->mutex);
+        cuts->recording = false;
+        images = cuts->images;
+    }
+    URLNetwork::restart();
+    ASSERT_EQ(log.matching("[I-ACS023315]").size(), 1u) << "the quit says the batch was delivered";
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    ASSERT_FALSE(images.empty()) << "the batch left the queue without a step on the disk";
+    for (const auto& [image, said] : images) {
+        if (!said) continue;
+        const auto queued = sqliteRows(image + "/" + APMMeasurement::kDatabaseName, "SELECT count(*) FROM queue");
+        ASSERT_EQ(queued.size(), 1u) << image;
+        EXPECT_EQ(queued[0][0], "0") << "a cut at " << image << " after the quit's word keeps the batch";
+    }
 }
 
 // Through a tunnelling proxy, the service holds its answer back before its status line: the
@@ -271,9 +350,9 @@ TEST_F(APMTerminationTest, AnAnswerTricklingOnEndsTheQuitAtItsBoundWhateverTheSe
     waitForTheStatusLine(200);
     EXPECT_EQ(engine()->network()->timeoutInterval(), 90) << "the request runs under the served time-out";
 
-    const double took = terminate();
-    EXPECT_GE(took, APMMeasurement::kTerminationWaitLimit * 0.9) << "bytes kept coming: no grace ended the wait";
-    EXPECT_LT(took, APMMeasurement::kTerminationWaitLimit + 5) << "the trickle held the termination";
+    const Quit quit = terminate();
+    EXPECT_GE(quit.took, APMMeasurement::kTerminationWaitLimit * 0.9) << "bytes kept coming: no grace ended the wait";
+    EXPECT_LT(quit.took, APMMeasurement::kTerminationWaitLimit + 5) << "the trickle held the termination";
     EXPECT_TRUE(engine()->isNetworkRequestPending());
     URLNetwork::shutdown();
     waitUntilIdle();
@@ -305,14 +384,16 @@ TEST_F(APMTerminationTest, AReplyComingInIsWaitedForAndItsBundlesAreNotSentAgain
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 }
 
-// The grace bounds a pause of the reply, not the reply: one whose three bytes come at intervals
-// of 0.4 grace takes longer than the grace, and is read to its end all the same.
+// The grace bounds a pause of the reply, not the reply: one whose twelve bytes come a tenth of the
+// grace apart takes longer than the grace, and is read to its end all the same. The pace leaves
+// each pause far inside the grace on a busy machine, where a byte may come a second late.
 TEST_F(APMTerminationTest, AReplyComingInForLongerThanTheGraceIsReadToItsEnd) {
     start();
     logSteps(0, 5);
     Reply slow;
-    const auto pause = std::chrono::milliseconds(static_cast<int>(APMMeasurement::kTerminationGracePeriod * 400));
+    const auto pause = std::chrono::milliseconds(static_cast<int>(APMMeasurement::kTerminationGracePeriod * 100));
     slow.fault = LoopbackServer::Fault::slow(pause, 1);
+    slow.fault.repeatBodyTo = 12;
     uploadAnsweredWith(slow);
 
     terminate();

@@ -3,6 +3,8 @@
 // resizable caps.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
+#include "platform/dispatch/DispatchSemaphore.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
@@ -1073,6 +1075,23 @@ TEST(ImageDecoding, APictureNeedingMoreMemoryToDecodeThanAPictureMayTakeIsRefuse
 }
 
 namespace {
+// Blocks on the pool's background queue that each wait until all `count` run at once, so that as
+// many workers are started; true once they have all run.
+bool holdPoolWorkersAtOnce(int count) {
+    auto arrived = DispatchSemaphore::create(0);
+    auto go = DispatchSemaphore::create(0);
+    for (int i = 0; i < count; ++i) {
+        DispatchQueue::globalQueue(DispatchQueue::Priority::Background)->async([arrived, go] {
+            arrived->signal();
+            (void)go->wait();
+        });
+    }
+    bool all = true;
+    for (int i = 0; i < count; ++i) all = arrived->wait(Clock::now() + 20) && all;
+    for (int i = 0; i < count; ++i) go->signal();
+    return all;
+}
+
 // Sound pictures of 8000 x 6000 (192 MB of pixels each) decoded in an address space that ends
 // 24 MB on, so that even the stacks of threads that end meanwhile make no room for them; says on
 // standard error whether each decoded and what it left allocated. How many did not fail cleanly.
@@ -1082,6 +1101,10 @@ int decodeWithoutRoomForPixels() {
     const auto started =
         UIImage::imageWithData(libpngPicture(4000, 3000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1}));
     if (!started || !started->decodes() || !DispatchQuiescence::waitUntilIdle(20)) return -1;
+    // The count below is the whole process's heap. A relief asked for while the last still runs
+    // would have the pool start a thread for it, whose heap the count would take for the
+    // decoder's: the pool is given a second worker now, and each count begins with both idle.
+    if (!holdPoolWorkersAtOnce(2) || !DispatchQuiescence::waitUntilIdle(20)) return -1;
     const NSData pictures[] = {libjpegPicture(8000, 6000, JCS_RGB, {90, 90, 90}, {90, 90, 90}, JCS_YCbCr, false),
                                libpngPicture(8000, 6000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1})};
     std::int64_t size = 0;
@@ -1093,6 +1116,7 @@ int decodeWithoutRoomForPixels() {
     int failures = 0;
     for (const auto& data : pictures) {
         auto image = UIImage::imageWithData(data);
+        if (!DispatchQuiescence::waitUntilIdle(20)) return -1;
         const struct mallinfo2 before = mallinfo2();
         const bool decodes = image && image->decodes();
         const struct mallinfo2 after = mallinfo2();
