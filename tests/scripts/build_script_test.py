@@ -8,8 +8,9 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
+
+from tree_test_case import TreeTestCase
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "build")
 
@@ -31,10 +32,9 @@ echo %(name)s >>"%(calls)s"
 """
 
 
-class BuildScriptTest(unittest.TestCase):
+class BuildScriptTest(TreeTestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.root = self.folder.name
+        super().setUp()
         self.calls = os.path.join(self.root, "calls.txt")
         os.makedirs(os.path.join(self.root, "scripts"))
         shutil.copy(SCRIPT, os.path.join(self.root, "scripts", "build"))
@@ -50,17 +50,6 @@ class BuildScriptTest(unittest.TestCase):
         self.write("README.md", "A tree.\n")
         self.status = os.path.join(self.root, "dpkg-status")
         self.write("dpkg-status", "Package: cmake\nStatus: install ok installed\n")
-
-    def tearDown(self):
-        self.folder.cleanup()
-
-    def write(self, path, text, executable=False):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w") as f:
-            f.write(text)
-        if executable:
-            os.chmod(full, 0o755)
 
     def build(self, *arguments):
         """The steps a run of scripts/build took, in order; asserts the run's status."""
