@@ -15,11 +15,11 @@ const char* SQLiteFileIOVFSName();
 // and its journal are never synced.
 std::string SQLiteFileIOURI(const std::string& path, bool disposable = false);
 
-// A damaged file kept aside is opened read-only, by the URI this gives for it. Its header's format bytes, which say whether a log is to be read, are taken
-// from whether a log stands beside it when they hold anything SQLite does not know (it would
-// refuse the file at once, rows and all). The size its first page gives, where its log holds that
-// page, is never more than the file and its log hold: a damaged log's word would have a reader go
-// through a billion pages. With `failedReadsAreDamage` a read of it that fails
-// gives zero bytes, read as a page that holds nothing, instead of the failure: a bad sector then
-// costs the rows on it and no more.
+// A damaged file kept aside is opened read-only, by the URI this gives for it. Its header's format
+// bytes, which say whether a log is to be read, are taken from whether a log stands beside it when
+// they hold anything SQLite does not know (it would refuse the file at once, rows and all). The
+// size its first page gives, where its log holds that page, is never more than the file and its
+// log hold: a damaged log's word would have a reader go through a billion pages. With
+// `failedReadsAreDamage` a read of it that fails gives zero bytes, read as a page that holds
+// nothing, instead of the failure: a bad sector then costs the rows on it and no more.
 std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage);

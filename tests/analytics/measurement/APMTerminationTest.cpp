@@ -74,6 +74,16 @@ protected:
         ASSERT_TRUE(settleWithNetworkUntil([&] { return network->receivedStatusCode() == status; }))
             << "the status line never came; the last one read was " << network->receivedStatusCode();
     }
+    // A launch whose first upload the service took, saying so in its status line (200), and
+    // whose answer then holds back the rest.
+    void startWithAnUploadHeldAfterItsStatusLine() {
+        start();
+        logSteps(0, 5);
+        Reply stalled;
+        stalled.fault = LoopbackServer::Fault::stall();
+        uploadAnsweredWith(stalled);
+        waitForTheStatusLine(200);
+    }
     // The application ends, and the network's shutdown ends what it left in flight: the last
     // upload's bundles, printed with the queue under `label`, are all still queued.
     void quitExpectingTheLastUploadQueued(const std::string& label) {
@@ -211,12 +221,7 @@ TEST_F(APMTerminationTest, AnUploadWaitingForItsNameLookupHoldsTheQuitOnlyForThe
 // The service has said 200 and then holds the rest of its answer: the batch is delivered, and
 // neither the quit nor the next launch sends it again.
 TEST_F(APMTerminationTest, AnUploadWhoseStatusLineCameIsDeliveredThoughTheQuitCutsTheRestOfItsAnswer) {
-    start();
-    logSteps(0, 5);
-    Reply stalled;
-    stalled.fault = LoopbackServer::Fault::stall();
-    uploadAnsweredWith(stalled);
-    waitForTheStatusLine(200);
+    startWithAnUploadHeldAfterItsStatusLine();
 
     LogCapture log;
     terminate();
@@ -264,12 +269,7 @@ TEST_F(APMTerminationTest, NoCutAfterTheQuitSaysABatchWasTakenFindsItStillQueued
     });
     cuts->io = stepped.get();
     ScopedFileIO scope(stepped);
-    start();
-    logSteps(0, 5);
-    Reply stalled;
-    stalled.fault = LoopbackServer::Fault::stall();
-    uploadAnsweredWith(stalled);
-    waitForTheStatusLine(200);
+    startWithAnUploadHeldAfterItsStatusLine();
 
     {
         std::lock_guard lock(cuts->mutex);
