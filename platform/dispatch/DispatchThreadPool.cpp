@@ -31,22 +31,20 @@ inline void relax() {
 }  // namespace
 
 DispatchThreadPool& DispatchThreadPool::shared() {
-    // Workers outlive static destruction.
-    static DispatchThreadPool* pool = [] {
-        auto* made = new DispatchThreadPool("dispatch-worker", false);
-        std::atexit([] { shared().joinLeavingAtExit(); });
-        return made;
-    }();
+    static DispatchThreadPool* pool = made("dispatch-worker", false, [] { shared().joinLeavingAtExit(); });
     return *pool;
 }
 
 DispatchThreadPool& DispatchThreadPool::apart() {
-    static DispatchThreadPool* pool = [] {
-        auto* made = new DispatchThreadPool("dispatch-apart", true);
-        std::atexit([] { apart().joinLeavingAtExit(); });
-        return made;
-    }();
+    static DispatchThreadPool* pool = made("dispatch-apart", true, [] { apart().joinLeavingAtExit(); });
     return *pool;
+}
+
+DispatchThreadPool* DispatchThreadPool::made(const char* threadName, bool leaveWhenIdle, void (*atExit)()) {
+    // Never destroyed: workers outlive static destruction.
+    auto* pool = new DispatchThreadPool(threadName, leaveWhenIdle);
+    std::atexit(atExit);
+    return pool;
 }
 
 DispatchThreadPool::DispatchThreadPool(const char* threadName, bool leaveWhenIdle)

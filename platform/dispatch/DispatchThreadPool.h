@@ -52,6 +52,8 @@ private:
     // Its threads are named `threadName`; with `leaveWhenIdle`, each leaves as soon as it finds no
     // work rather than past the bound alone.
     DispatchThreadPool(const char* threadName, bool leaveWhenIdle);
+    // A pool made for the process, `atExit` joining its last leaving worker as the process ends.
+    static DispatchThreadPool* made(const char* threadName, bool leaveWhenIdle, void (*atExit)());
     static void* workerMain(void* pool);
     void workerLoop();
     // At the process's end: no worker leaves any more, and the last to leave is joined.

@@ -6,10 +6,8 @@
 #include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/LibjpegPicture.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -38,15 +36,6 @@ protected:
         for (const auto& group : DemoCatalogue::genreGroups())
             if (group.index == DemoCatalogue::genreGroupOf(painting)) return group.name.in("en");
         return "";
-    }
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    static std::size_t occurrences(const std::string& text, const std::string& part) {
-        std::size_t count = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-        return count;
     }
 };
 
@@ -92,7 +81,7 @@ TEST_F(PicturePageScript, ACopyCutOffByAClosedConnectionIsAskedForOnceAVisit) {
     const ProcessRun run = runScript(script, "");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(server->requestsFor(served).size(), static_cast<std::size_t>(kVisits));
-    EXPECT_EQ(occurrences(contents(home + "/diagnostics.log"),
+    EXPECT_EQ(occurrences(diagnostics(),
                           "The picture Data/" + DemoCatalogue::imagePathOf(painting) +
                               " could not be downloaded: The network connection was lost."),
               static_cast<std::size_t>(kVisits));
