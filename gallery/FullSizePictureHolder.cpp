@@ -1,6 +1,7 @@
 // Takings of the full-size picture, one read after another.
 #include "gallery/FullSizePictureHolder.h"
 
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/ui/UIImage.h"
 
@@ -9,6 +10,7 @@
 std::shared_ptr<FullSizePictureHolder> FullSizePictureHolder::make() {
     auto holder = std::make_shared<FullSizePictureHolder>();
     holder->queue_ = DispatchQueue::create("FullSizePictureHolder.read");
+    holder->apart_ = DispatchQueue::createApart("FullSizePictureHolder.decode");
     return holder;
 }
 
@@ -23,11 +25,14 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
     std::uint64_t ticket = 0;
     std::shared_ptr<UIImage> dropped;
     LetGo previous;
+    auto cancellation = DispatchCancellation::make();
     {
         MutexLock lock(mutex_);
         ticket = ++ticket_;
         dropped = std::move(held_);
         previous = std::exchange(letGo_, std::move(letGo));
+        if (cancellation_) cancellation_->cancel();
+        cancellation_ = cancellation;
     }
     // Outside the lock: letting go drops views' pictures.
     Keep keep = previous ? previous() : nullptr;
@@ -59,10 +64,10 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
     } else {
         freeOnQueue(std::move(dropped));
     }
-    schedule([weak, ticket, read = std::move(read), shown = std::move(shown)] {
+    schedule([weak, ticket, read = std::move(read), shown = std::move(shown), cancellation = std::move(cancellation)] {
         auto self = weak.lock();
         if (!self || !self->isCurrent(ticket)) return;
-        std::shared_ptr<UIImage> picture = read();
+        std::shared_ptr<UIImage> picture = read(Apart{self->apart_, cancellation});
         {
             MutexLock lock(self->mutex_);
             if (self->ticket_ == ticket) {
@@ -119,10 +124,12 @@ void FullSizePictureHolder::release(std::uint64_t ticket) {
     {
         MutexLock lock(mutex_);
         if (ticket == 0 || ticket_ != ticket) return;
-        // A read of this taking still to come, or to be shown, is dropped.
+        // A read of this taking still to come, or to be shown, is dropped; one under way stops.
         ++ticket_;
         dropped = std::move(held_);
         letGo_ = nullptr;
+        if (cancellation_) cancellation_->cancel();
+        cancellation_.reset();
     }
     freeOnQueue(std::move(dropped));
 }

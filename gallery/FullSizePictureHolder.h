@@ -3,8 +3,10 @@
 // picture from here, which first makes whoever held it let go, and the pictures are read one
 // after another on the holder's queue, so that at most one is held whole, or being read, at a
 // time. A page let go while in sight shows its picture whole until a copy at the screen's size is
-// made of it on that queue; the next read waits for the picture to have gone. The process's
-// picture service keeps one (ResourceLoader::fullSizePictures).
+// made of it on that queue; the next read waits for the picture to have gone. A read's long decode
+// runs on the holder's queue apart, which the screen does not wait for, and stops once its taking
+// is let go (taken by the next, or released by a page that leaves). The process's picture service
+// keeps one (ResourceLoader::fullSizePictures).
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -15,13 +17,21 @@
 #include <memory>
 #include <vector>
 
+class DispatchCancellation;
 class DispatchQueue;
 class UIImage;
 
 class FullSizePictureHolder : public NSObject {
 public:
-    // Reads and decodes the picture; runs on the holder's queue and touches no view.
-    using Read = std::function<std::shared_ptr<UIImage>()>;
+    // Where a read's long decode runs (UIImage::decodesApart): the holder's queue apart, and the
+    // taking's cancellation, cancelled once the taking is let go.
+    struct Apart {
+        std::shared_ptr<DispatchQueue> queue;
+        std::shared_ptr<DispatchCancellation> cancellation;
+    };
+    // Reads and decodes the picture; runs on the holder's queue and touches no view. Once the
+    // cancellation is cancelled its picture is not wanted: it may give none at once.
+    using Read = std::function<std::shared_ptr<UIImage>(const Apart& apart)>;
     // What a taker still in sight keeps of the picture it lets go (a copy at the screen's size):
     // made on the holder's queue, off the main thread, while the taker goes on showing the picture
     // whole; it gives what puts the copy in place, which runs on the main queue and is then
@@ -36,8 +46,8 @@ public:
     static std::shared_ptr<FullSizePictureHolder> make();
     ~FullSizePictureHolder() override;
 
-    // The picture held so far is let go: the holder drops it and the previous taker's `letGo` runs
-    // before this returns. When that gives a Keep, the Keep runs on the holder's queue, what it gave
+    // The picture held so far is let go: the holder drops it, a read of the previous taking still
+    // to come or under way is cancelled, and the previous taker's `letGo` runs before this returns. When that gives a Keep, the Keep runs on the holder's queue, what it gave
     // on the main queue, and the picture's last reference goes on the holder's queue after that; no
     // read begins before. Then `read` runs on the holder's queue once every read taken before it has
     // ended, and `shown` on the main queue with what it gave, unless the picture has been taken or
@@ -45,8 +55,8 @@ public:
     // taking for release. Whatever the holder drops, it frees on its queue, never on the caller's
     // thread.
     std::uint64_t take(Read read, LetGo letGo, Shown shown);
-    // The taker of `ticket` lets go of the picture itself (a page that leaves the screen or goes);
-    // nothing when it has been taken since.
+    // The taker of `ticket` lets go of the picture itself (a page that leaves the screen or goes),
+    // and its read still to come or under way is cancelled; nothing when it has been taken since.
     void release(std::uint64_t ticket);
     // The picture held whole now, if any.
     std::shared_ptr<UIImage> heldPicture() const;
@@ -71,9 +81,12 @@ private:
     // The last picture held, for as long as something else keeps it.
     std::weak_ptr<UIImage> lastHeld_ GUARDED_BY(mutex_);
     LetGo letGo_ GUARDED_BY(mutex_);
+    // The last taking's.
+    std::shared_ptr<DispatchCancellation> cancellation_ GUARDED_BY(mutex_);
     // Pictures being handed over (a Keep made or in place, the picture not yet gone), and the
     // jobs waiting for them.
     int handovers_ GUARDED_BY(mutex_) = 0;
     std::vector<std::function<void()>> waiting_ GUARDED_BY(mutex_);
     std::shared_ptr<DispatchQueue> queue_;
+    std::shared_ptr<DispatchQueue> apart_;
 };

@@ -6,6 +6,7 @@
 #include "gallery/ImageLoader.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSFileManager.h"
@@ -34,17 +35,18 @@ bool hasImageError(const NSErrorPtr& error, UIImageError code) {
 // screen's size or the largest size below it that the bound allows (the decoder's own scales): such
 // a picture is sound, only too costly to decode whole (memory, not damage), and its file is neither
 // replaced nor removed. The file is read once and only the size shown is decoded, apart from the
-// queue when that takes long. None when it is missing, refused (why in `refusal`) or does not decode.
+// queue when that takes long. None when it is missing, refused (why in `refusal`), does not decode,
+// or is no longer wanted.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative, int screenPixels,
-                                     NSErrorPtr* refusal) {
+                                     NSErrorPtr* refusal, const FullSizePictureHolder::Apart& apart) {
     auto image = resources.loadShownImageFrom(relative, screenPixels, refusal);
-    if (image && !image->decodesApart()) {
-        if (image->isReduced()) return nullptr;
+    if (image && !image->decodesApart(apart.queue, apart.cancellation)) {
+        if (image->isReduced() || apart.cancellation->isCancelled()) return nullptr;
         // Whole, its one scan came out longer than its header let expect: that is remembered, and
         // the file now comes at a size that decodes; bytes that do not decode come whole again, and
         // stay missing.
         image = resources.loadShownImageFrom(relative, screenPixels, refusal);
-        if (!image || !image->isReduced() || !image->decodesApart()) return nullptr;
+        if (!image || !image->isReduced() || !image->decodesApart(apart.queue, apart.cancellation)) return nullptr;
     }
     if (image && image->isReduced())
         Diagnostics::notef("The picture %s is shown reduced, at %d x %d pixels.", relative.c_str(), image->pixelWidth(),
@@ -205,15 +207,15 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
     const int screenPixels = UIImage::pixelSizeForPoints(std::max(bounds.width, bounds.height));
     // The page zooms by the picture's pixels: its picture is the one read whole, after the one
     // held before it has been let go.
-    auto read = [resources, path, hd, found, screenPixels]() -> std::shared_ptr<UIImage> {
+    auto read = [resources, path, hd, found, screenPixels](const FullSizePictureHolder::Apart& apart) -> std::shared_ptr<UIImage> {
         std::shared_ptr<UIImage> image;
         NSErrorPtr refusal;
         if (hd && !path.empty()) {
-            image = readPicture(*resources, ImageLoader::hdImagePath(path), screenPixels, &refusal);
+            image = readPicture(*resources, ImageLoader::hdImagePath(path), screenPixels, &refusal, apart);
             found->hd = image != nullptr;
         }
-        if (!image && !path.empty()) {
-            image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels, &refusal);
+        if (!image && !path.empty() && !apart.cancellation->isCancelled()) {
+            image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels, &refusal, apart);
             found->overPixelCap = hasImageError(refusal, UIImageErrorOverPixelCap);
         }
         return image;

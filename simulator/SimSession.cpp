@@ -209,7 +209,10 @@ SimSession::Result SimSession::idle(double seconds) {
             return r;
         const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) break;
-        (void)URLNetwork::waitForActivity(before, std::min(left, 0.05));
+        // Back as soon as a transfer moves or, with none in flight, as the work (work apart, such
+        // as a picture's decode, included) ends.
+        if (URLNetwork::liveTransferCount() > 0) (void)URLNetwork::waitForActivity(before, std::min(left, 0.05));
+        else (void)DispatchQuiescence::waitUntilIdle(std::min(left, 0.05));
     }
     r.ok = false;
     r.expectFailed = true;

@@ -3,6 +3,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 
 #include "platform/dispatch/DispatchBlock.h"
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchGuard.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/DispatchThreadPool.h"
@@ -12,6 +13,7 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/TypeName.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +106,18 @@ std::string ownerOf(const std::type_info& type) {
     return owner;
 }
 
+// The cancellations handed over with blocks that have not yet ended, for the process's end to
+// cancel; one handed with several blocks is here once for each.
+struct WorkInProgress {
+    Mutex mutex;
+    std::vector<std::shared_ptr<DispatchCancellation>> cancellations GUARDED_BY(mutex);
+};
+
+WorkInProgress& workInProgress() {
+    static WorkInProgress* work = new WorkInProgress;  // blocks may end during static destruction
+    return *work;
+}
+
 [[noreturn]] void abortDeadlock(const std::string& label) {
     std::fprintf(stderr,
                  "dispatch: sync onto queue \"%s\" from work already running on it (directly or through its "
@@ -163,6 +177,16 @@ std::shared_ptr<DispatchQueue> DispatchQueue::globalQueue(Priority priority) {
     }();
     const int index = static_cast<int>(priority);
     return queues[index >= 0 && index < DispatchThreadPool::priorityCount ? index : 1];
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::apartRoot() {
+    static std::shared_ptr<DispatchQueue>* queue = new std::shared_ptr<DispatchQueue>(
+        listed(new DispatchQueue("global.apart", Kind::Concurrent, Root::Apart, 0)));
+    return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::createApart(const std::string& label) {
+    return create(label, Kind::Serial, apartRoot());
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::currentQueue() {
@@ -233,6 +257,38 @@ void DispatchQueue::async(const std::shared_ptr<DispatchBlock>& block) {
     enqueueDirect(Item{[block] { block->perform(); }, false});
 }
 
+void DispatchQueue::async(std::function<void()> block, std::shared_ptr<DispatchCancellation> cancellation) {
+    if (!cancellation) {
+        async(std::move(block));
+        return;
+    }
+    WorkInProgress& work = workInProgress();
+    {
+        MutexLock lock(work.mutex);
+        work.cancellations.push_back(cancellation);
+    }
+    async([block = std::move(block), cancellation = std::move(cancellation)] {
+        // However the block ends.
+        struct Ended {
+            const DispatchCancellation* cancellation;
+            ~Ended() {
+                WorkInProgress& work = workInProgress();
+                MutexLock lock(work.mutex);
+                auto& all = work.cancellations;
+                const auto it = std::find_if(all.begin(), all.end(), [this](const auto& c) { return c.get() == cancellation; });
+                if (it != all.end()) all.erase(it);
+            }
+        } ended{cancellation.get()};
+        block();
+    });
+}
+
+void DispatchQueue::cancelWorkInProgress() {
+    WorkInProgress& work = workInProgress();
+    MutexLock lock(work.mutex);
+    for (const auto& cancellation : work.cancellations) cancellation->cancel();
+}
+
 void DispatchQueue::asyncBarrier(std::function<void()> block) { enqueueDirect(Item{std::move(block), true}); }
 
 void DispatchQueue::enqueueDirect(Item item) {
@@ -245,8 +301,9 @@ void DispatchQueue::enqueueDirect(Item item) {
 }
 
 void DispatchQueue::enqueue(Item item) {
-    if (root_ == Root::Pool) {
-        DispatchThreadPool::shared().submit(priority_, &DispatchQueue::runOnRoot, this, std::move(item.block));
+    if (root_ == Root::Pool || root_ == Root::Apart) {
+        DispatchThreadPool& pool = root_ == Root::Pool ? DispatchThreadPool::shared() : DispatchThreadPool::apart();
+        pool.submit(priority_, &DispatchQueue::runOnRoot, this, std::move(item.block));
         return;
     }
     if (kind_ == Kind::Serial) {

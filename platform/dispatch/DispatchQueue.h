@@ -1,5 +1,6 @@
 // Dispatch queues: serial and concurrent, with labels, target queues and queue-specific values;
-// global queues of each priority over one thread pool, and the main queue on the main run loop.
+// global queues of each priority over one thread pool, the main queue on the main run loop, and
+// queues apart over a pool of their own.
 #pragma once
 
 #include "platform/foundation/Executor.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 class DispatchBlock;
+class DispatchCancellation;
 
 class DispatchQueue : public NSObject, public Executor {
 public:
@@ -30,6 +32,12 @@ public:
                                                  std::shared_ptr<DispatchQueue> target = nullptr);
     static std::shared_ptr<DispatchQueue> mainQueue();
     static std::shared_ptr<DispatchQueue> globalQueue(Priority priority = Priority::Default);
+    // A serial queue whose blocks run apart: on threads of their own, outside the pool and its
+    // accounting, so that a settle of the manual clock does not wait for them (the screen is drawn,
+    // and answers, while they run), while DispatchQuiescence::waitUntilIdle and outstandingWork,
+    // and so a process's end and the simulator's idle, do. For work of seconds that its caller
+    // shows as under way, handed a cancellation to poll (async below).
+    static std::shared_ptr<DispatchQueue> createApart(const std::string& label);
 
     // The innermost queue the calling thread is running work of; empty when none.
     static std::shared_ptr<DispatchQueue> currentQueue();
@@ -54,6 +62,13 @@ public:
 
     void async(std::function<void()> block);
     void async(const std::shared_ptr<DispatchBlock>& block);
+    // `block`, which polls `cancellation` to stop early: whoever asked cancels it once the result
+    // is no longer wanted, and so does the process's end until the block has run
+    // (cancelWorkInProgress).
+    void async(std::function<void()> block, std::shared_ptr<DispatchCancellation> cancellation);
+    // As the process ends, before it waits for its work to settle: cancels the cancellation of
+    // every block handed over with one that has not yet ended, so that such work stops soon.
+    static void cancelWorkInProgress();
     // On a concurrent queue made by create(): runs alone, after everything before it and
     // before everything after it. Elsewhere the same as async.
     void asyncBarrier(std::function<void()> block);
@@ -79,7 +94,7 @@ public:
 
 private:
     friend class DispatchQuiescence;
-    enum class Root { None, Pool, Main };
+    enum class Root { None, Pool, Main, Apart };
     struct Item {
         std::function<void()> block;
         bool barrier;
@@ -88,6 +103,8 @@ private:
     DispatchQueue(std::string label, Kind kind, Root root, int priority);
     // Owns a queue just made and lists it among those alive.
     static std::shared_ptr<DispatchQueue> listed(DispatchQueue* made);
+    // The root of the queues apart, over the pool apart.
+    static std::shared_ptr<DispatchQueue> apartRoot();
     void enqueue(Item item);
     // Submits `block` when the clock reaches `deadline`; the clock's timer, 0 when submitted at once.
     std::uint64_t submitAt(double deadline, std::function<void()> block);

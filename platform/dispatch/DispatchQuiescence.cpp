@@ -1,5 +1,6 @@
 // Settling for the manual clock: waits until no pool unit and no running run loop has work
-// that can make progress; threads waiting on a semaphore, a group or a sync do not count.
+// that can make progress; threads waiting on a semaphore, a group or a sync do not count, and
+// neither does work apart, which only waiting until idle counts.
 #include "platform/dispatch/DispatchQuiescence.h"
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -27,7 +28,8 @@ namespace {
 
 struct Blocked {
     std::function<bool()> canProceed;
-    bool poolWorker;
+    // The pool whose worker waits, none for another thread.
+    DispatchThreadPool* pool;
 };
 
 struct Registry {
@@ -48,11 +50,18 @@ Registry& registry() {
 // gives up with a warning rather than hang a test whose work waits on something the clock
 // cannot release (a lock the advancing thread holds). Work that moves on, however slowly a
 // loaded machine lets it, is waited for: a settle that gave up would let the clock fire timers
-// ahead of work still due before them.
-constexpr auto settleLimit = std::chrono::seconds(60);
-// Processor time the process's other threads use in a settle's limit while nothing moves: the
-// clock's thread and the network's threads wake now and then.
-constexpr double idleProcessorSeconds = 0.05;
+// ahead of work still due before them. But not for ever: work that spins without end (a loop
+// that never meets its condition) would hold the test until CI's own limit, so past a few
+// minutes in all the settle gives up as well. Tests of the rule lower both (ScopedSettleLimits).
+constexpr auto kStillLimit = std::chrono::seconds(60);
+constexpr auto kTotalLimit = std::chrono::minutes(5);
+std::atomic<std::chrono::steady_clock::rep> gStillLimit{std::chrono::steady_clock::duration(kStillLimit).count()};
+std::atomic<std::chrono::steady_clock::rep> gTotalLimit{std::chrono::steady_clock::duration(kTotalLimit).count()};
+// Processor time the process's other threads use in a settle's still limit while nothing moves:
+// the clock's thread and the network's threads wake now and then. A shorter wait allows less.
+constexpr double kIdleProcessorSeconds = 0.05;
+
+double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Seconds of processor time the process has used, less those of the calling thread.
 double otherThreadsProcessorSeconds() {
@@ -78,13 +87,13 @@ void DispatchQuiescence::changed() {
 }
 
 DispatchQuiescence::BlockedScope::BlockedScope(std::function<bool()> canProceed)
-    : poolWorker_(DispatchThreadPool::isRunningUnit()), registered_(false) {
+    : pool_(DispatchThreadPool::current()), registered_(false) {
     Registry& r = registry();
     {
         MutexLock lock(r.mutex);
-        registered_ = r.blocked.emplace(std::this_thread::get_id(), Blocked{std::move(canProceed), poolWorker_}).second;
+        registered_ = r.blocked.emplace(std::this_thread::get_id(), Blocked{std::move(canProceed), pool_}).second;
     }
-    if (poolWorker_) DispatchThreadPool::shared().workerBlocked(true);
+    if (pool_) pool_->workerBlocked(true);
     changed();
 }
 
@@ -99,7 +108,7 @@ DispatchQuiescence::BlockedScope::~BlockedScope() {
             r.blocked.erase(it);
         }
     }
-    if (poolWorker_) DispatchThreadPool::shared().workerBlocked(false);
+    if (pool_) pool_->workerBlocked(false);
     changed();
 }
 
@@ -116,22 +125,26 @@ void DispatchQuiescence::removeRunLoop(NSRunLoop* loop) {
     r.loops.erase(std::remove(r.loops.begin(), r.loops.end(), loop), r.loops.end());
 }
 
-bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
+bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop, bool apartToo) {
     Registry& r = registry();
     MutexLock lock(r.mutex);
     auto stuck = [&r](std::thread::id thread) REQUIRES(r.mutex) {
         auto it = r.blocked.find(thread);
         return it != r.blocked.end() && !it->second.canProceed();
     };
-    std::size_t waiting = 0;
-    std::size_t running = 0;
-    DispatchThreadPool::shared().snapshot(waiting, running);
-    if (waiting > 0) return false;
-    std::size_t stuckWorkers = DispatchThreadPool::isRunningUnit() ? 1 : 0;  // the caller itself
-    for (const auto& [thread, entry] : r.blocked) {
-        if (entry.poolWorker && !entry.canProceed()) ++stuckWorkers;
-    }
-    if (running > stuckWorkers) return false;
+    // Units waiting for a worker, or running on one that is not waiting (the caller itself is not).
+    auto busy = [&r](DispatchThreadPool& pool) REQUIRES(r.mutex) {
+        std::size_t waiting = 0;
+        std::size_t running = 0;
+        pool.snapshot(waiting, running);
+        if (waiting > 0) return true;
+        std::size_t stuckWorkers = DispatchThreadPool::current() == &pool ? 1 : 0;
+        for (const auto& [thread, entry] : r.blocked) {
+            if (entry.pool == &pool && !entry.canProceed()) ++stuckWorkers;
+        }
+        return running > stuckWorkers;
+    };
+    if (busy(DispatchThreadPool::shared()) || (apartToo && busy(DispatchThreadPool::apart()))) return false;
     for (NSRunLoop* loop : r.loops) {
         if (loop == callerLoop) {
             if (loop->hasReadyWork(false)) return false;
@@ -168,22 +181,34 @@ std::vector<DispatchQuiescence::Outstanding> DispatchQuiescence::outstandingWork
 
 void DispatchQuiescence::settle() {
     if (!Clock::isManual()) return;
+    using Duration = std::chrono::steady_clock::duration;
+    const Duration still(gStillLimit.load(std::memory_order_relaxed));
+    const Duration total(gTotalLimit.load(std::memory_order_relaxed));
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
+        const Duration round = std::min(still, total - (std::chrono::steady_clock::now() - start));
         const double used = otherThreadsProcessorSeconds();
-        if (waitUntilSettled(settleLimit)) return;
-        if (otherThreadsProcessorSeconds() - used < idleProcessorSeconds) break;
+        if (round > Duration::zero() && waitUntilSettled(round, false)) return;
+        if (std::chrono::steady_clock::now() - start >= total) {
+            Diagnostics::notef("Clock::advance: queued work kept moving but did not settle within %g s; firing the "
+                               "next timer anyway.",
+                               seconds(total));
+            return;
+        }
+        if (otherThreadsProcessorSeconds() - used < kIdleProcessorSeconds * seconds(round) / seconds(kStillLimit)) break;
     }
-    Diagnostics::notef("Clock::advance: queued work did not settle, nor move on, within %lld s; firing the next "
+    Diagnostics::notef("Clock::advance: queued work did not settle, nor move on, within %g s; firing the next "
                        "timer anyway.",
-                       static_cast<long long>(settleLimit.count()));
+                       seconds(still));
 }
 
 bool DispatchQuiescence::waitUntilIdle(double seconds) {
     return waitUntilSettled(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(std::max(0.0, seconds))));
+                                std::chrono::duration<double>(std::max(0.0, seconds))),
+                            true);
 }
 
-bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration limit) {
+bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration limit, bool apartToo) {
     Registry& r = registry();
     r.settlers.fetch_add(1, std::memory_order_acq_rel);
     NSRunLoop* callerLoop = NSThread::isMainThread() ? NSRunLoop::mainRunLoop().get() : NSRunLoop::existingCurrentRunLoop();
@@ -192,7 +217,7 @@ bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration li
     for (;;) {
         // The caller's own run loop cannot run while the caller is here, so it is drained here.
         if (callerLoop) callerLoop->drainReady();
-        if (quiescent(callerLoop)) {
+        if (quiescent(callerLoop, apartToo)) {
             settled = true;
             break;
         }
@@ -203,3 +228,15 @@ bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration li
     r.settlers.fetch_sub(1, std::memory_order_acq_rel);
     return settled;
 }
+
+namespace dispatch_detail {
+
+ScopedSettleLimits::ScopedSettleLimits(std::chrono::steady_clock::duration still, std::chrono::steady_clock::duration total)
+    : still_(gStillLimit.exchange(still.count())), total_(gTotalLimit.exchange(total.count())) {}
+
+ScopedSettleLimits::~ScopedSettleLimits() {
+    gStillLimit.store(still_);
+    gTotalLimit.store(total_);
+}
+
+}  // namespace dispatch_detail

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class DispatchThreadPool;
 class NSRunLoop;
 
 class DispatchQuiescence {
@@ -29,18 +30,20 @@ public:
         BlockedScope& operator=(const BlockedScope&) = delete;
 
     private:
-        bool poolWorker_;
+        DispatchThreadPool* pool_;  // the pool whose worker waits, none for another thread
         bool registered_;
     };
 
     // In either clock mode: waits, draining the caller's run loop, until no queued work can make
-    // progress, at most `seconds` of real time (the end of a process, which must not return
-    // while work still runs). False when work was still running then.
+    // progress, work apart included (which a settle of the clock does not wait for), at most
+    // `seconds` of real time (the end of a process, which must not return while work still runs;
+    // the simulator's idle). False when work was still running then.
     [[nodiscard]] static bool waitUntilIdle(double seconds);
 
     // Work handed on and not finished, for a harness that checks what a test left behind: each
     // queue with blocks queued or running (a global queue with those handed to it directly,
-    // not those of the queues that target it), and the main run loop when it has blocks ready.
+    // not those of the queues that target it; a queue apart too), and the main run loop when it
+    // has blocks ready.
     struct Outstanding {
         std::string where;  // `queue "LABEL"` (queues of one label together) or `the main run loop`
         std::string what;   // "running, 2 blocks waiting", "blocks ready"
@@ -52,7 +55,29 @@ public:
     static void removeRunLoop(NSRunLoop* loop);
 
 private:
+    // The manual clock's settle: waits until no queued work but work apart can make progress. It
+    // gives up with a logged warning once the work has used next to no processor for a minute (it
+    // waits on something the clock cannot release), or after five minutes in all (it spins).
     static void settle();
-    static bool waitUntilSettled(std::chrono::steady_clock::duration limit);
-    static bool quiescent(NSRunLoop* callerLoop);
+    static bool waitUntilSettled(std::chrono::steady_clock::duration limit, bool apartToo);
+    static bool quiescent(NSRunLoop* callerLoop, bool apartToo);
 };
+
+namespace dispatch_detail {
+
+// While it lives, a settle of the manual clock gives up after `still` of real time in which the
+// work it waits for used next to no processor (the processor time allowed shrinks alike), and
+// after `total` in all: for tests of the rule, which cannot wait minutes.
+class ScopedSettleLimits {
+public:
+    ScopedSettleLimits(std::chrono::steady_clock::duration still, std::chrono::steady_clock::duration total);
+    ~ScopedSettleLimits();
+    ScopedSettleLimits(const ScopedSettleLimits&) = delete;
+    ScopedSettleLimits& operator=(const ScopedSettleLimits&) = delete;
+
+private:
+    std::chrono::steady_clock::duration::rep still_;
+    std::chrono::steady_clock::duration::rep total_;
+};
+
+}  // namespace dispatch_detail

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 namespace {
-thread_local bool t_runningUnit = false;
+thread_local DispatchThreadPool* t_pool = nullptr;
 constexpr std::size_t maxSpinning = 2;
 constexpr int spinRounds = 4000;
 
@@ -31,35 +31,50 @@ inline void relax() {
 }  // namespace
 
 DispatchThreadPool& DispatchThreadPool::shared() {
-    static DispatchThreadPool* pool = new DispatchThreadPool;  // workers outlive static destruction
+    static DispatchThreadPool* pool = made("dispatch-worker", false, [] { shared().joinLeavingAtExit(); });
     return *pool;
 }
 
-DispatchThreadPool::DispatchThreadPool()
-    : process_(getpid()),
-      maxActive_(std::max<std::size_t>(4, 2 * std::max(1u, std::thread::hardware_concurrency()))) {
-    std::atexit(&DispatchThreadPool::joinLeavingAtExit);
+DispatchThreadPool& DispatchThreadPool::apart() {
+    static DispatchThreadPool* pool = made("dispatch-apart", true, [] { apart().joinLeavingAtExit(); });
+    return *pool;
 }
 
+DispatchThreadPool* DispatchThreadPool::made(const char* threadName, bool leaveWhenIdle, void (*atExit)()) {
+    // Never destroyed: workers outlive static destruction.
+    auto* pool = new DispatchThreadPool(threadName, leaveWhenIdle);
+    std::atexit(atExit);
+    return pool;
+}
+
+DispatchThreadPool::DispatchThreadPool(const char* threadName, bool leaveWhenIdle)
+    : process_(getpid()),
+      threadName_(threadName),
+      leaveWhenIdle_(leaveWhenIdle),
+      maxActive_(std::max<std::size_t>(4, 2 * std::max(1u, std::thread::hardware_concurrency()))) {}
+
 void DispatchThreadPool::joinLeavingAtExit() {
-    DispatchThreadPool& pool = shared();
     // A forked child has none of the threads, and its copy of the lock may be held by one of them.
-    if (pool.process_ != getpid()) return;
+    if (process_ != getpid()) return;
     pthread_t last{};
     bool hasLast = false;
     {
-        MutexLock lock(pool.mutex_);
-        pool.ending_ = true;
-        hasLast = pool.hasLeaving_;
-        last = pool.leaving_;
-        pool.hasLeaving_ = false;
+        MutexLock lock(mutex_);
+        ending_ = true;
+        hasLast = hasLeaving_;
+        last = leaving_;
+        hasLeaving_ = false;
     }
     if (hasLast) pthread_join(last, nullptr);
 }
 
-bool DispatchThreadPool::isRunningUnit() { return t_runningUnit; }
+DispatchThreadPool* DispatchThreadPool::current() { return t_pool; }
 
 bool DispatchThreadPool::hasWorkLocked() const { return waitingCount_ > 0; }
+
+bool DispatchThreadPool::leavesWhenIdleLocked() const {
+    return !ending_ && (leaveWhenIdle_ || threads_ - blocked_ > maxActive_);
+}
 
 void DispatchThreadPool::spawnLocked() {
     // Joinable: one that leaves is joined (see leaving_); the others run until the process ends.
@@ -72,8 +87,9 @@ void DispatchThreadPool::spawnLocked() {
 }
 
 void* DispatchThreadPool::workerMain(void* pool) {
-    PlatformThreads::Member member("dispatch-worker");
-    static_cast<DispatchThreadPool*>(pool)->workerLoop();
+    auto* self = static_cast<DispatchThreadPool*>(pool);
+    PlatformThreads::Member member(self->threadName_);
+    self->workerLoop();
     return nullptr;
 }
 
@@ -122,7 +138,7 @@ std::vector<const std::type_info*> DispatchThreadPool::runningBlocks(Runner run,
 void DispatchThreadPool::workerLoop() {
     MutexLock lock(mutex_);
     for (;;) {
-        if (!hasWorkLocked() && spinning_ < maxSpinning) {
+        if (!hasWorkLocked() && !leaveWhenIdle_ && spinning_ < maxSpinning) {
             // Work often follows work at once (a serial queue refilled by its producer): look
             // for it a little while before sleeping, which costs a wake-up on both sides.
             ++spinning_;
@@ -135,12 +151,14 @@ void DispatchThreadPool::workerLoop() {
         }
         while (!hasWorkLocked()) {
             ++idle_;
-            // Threads started past the bound (while others were blocked) leave when idle.
-            const bool surplus = threads_ - blocked_ > maxActive_;
-            const bool timedOut = surplus && wake_.wait_for(lock.unique(), std::chrono::seconds(2)) == std::cv_status::timeout;
+            // Threads started past the bound (while others were blocked) leave when idle, a while
+            // after their last unit; a pool that leaves when idle keeps none waiting.
+            const bool surplus = leavesWhenIdleLocked();
+            const auto linger = leaveWhenIdle_ ? std::chrono::seconds(0) : std::chrono::seconds(2);
+            const bool timedOut = surplus && wake_.wait_for(lock.unique(), linger) == std::cv_status::timeout;
             if (!surplus) wake_.wait(lock.unique());
             --idle_;
-            if (timedOut && !hasWorkLocked() && threads_ - blocked_ > maxActive_ && !ending_) {
+            if (timedOut && !hasWorkLocked() && leavesWhenIdleLocked()) {
                 --threads_;
                 const pthread_t previous = leaving_;
                 const bool hadPrevious = hasLeaving_;
@@ -169,10 +187,10 @@ void DispatchThreadPool::workerLoop() {
             else if (threads_ - blocked_ < maxActive_ && threads_ < hardCap_) spawnLocked();
         }
         lock.unlock();
-        t_runningUnit = true;
+        t_pool = this;
         unit.run(unit.context, unit.block);
         unit.block = nullptr;
-        t_runningUnit = false;
+        t_pool = nullptr;
         lock.lock();
         --running_;
         for (auto it = runningUnits_.begin(); it != runningUnits_.end(); ++it) {

@@ -1,4 +1,6 @@
-// The one pool of threads behind every global queue (and so behind every queue that is not the main one).
+// The pool of threads behind every global queue (and so behind every queue that is not the main one
+// nor apart), and the second one behind the queues apart (DispatchQueue::createApart), which the
+// manual clock's settle leaves out.
 #pragma once
 
 #include "platform/foundation/ThreadAnnotations.h"
@@ -34,23 +36,33 @@ public:
     // For settling the manual clock: units waiting for a thread, and units running.
     void snapshot(std::size_t& waiting, std::size_t& running);
 
-    // True on a pool thread while it runs a unit.
-    static bool isRunningUnit();
+    // The pool whose unit the calling thread runs; none off the pools' threads.
+    static DispatchThreadPool* current();
 
     std::size_t maxActive() const { return maxActive_; }
 
 private:
     friend class DispatchQueue;
+    friend class DispatchQuiescence;
+    // The pool of the queues apart: its threads leave as soon as they find no work.
+    static DispatchThreadPool& apart();
     // The types of the blocks of units running now that were submitted with `run` and `context`.
     std::vector<const std::type_info*> runningBlocks(Runner run, const void* context);
 
-    DispatchThreadPool();
+    // Its threads are named `threadName`; with `leaveWhenIdle`, each leaves as soon as it finds no
+    // work rather than past the bound alone.
+    DispatchThreadPool(const char* threadName, bool leaveWhenIdle);
+    // A pool made for the process, `atExit` joining its last leaving worker as the process ends.
+    static DispatchThreadPool* made(const char* threadName, bool leaveWhenIdle, void (*atExit)());
     static void* workerMain(void* pool);
     void workerLoop();
     // At the process's end: no worker leaves any more, and the last to leave is joined.
-    static void joinLeavingAtExit();
+    void joinLeavingAtExit();
     void spawnLocked() REQUIRES(mutex_);
     bool hasWorkLocked() const REQUIRES(mutex_);
+    // Whether an idle worker leaves (once it has waited a while, or at once for a pool that leaves
+    // when idle): never once the process ends.
+    bool leavesWhenIdleLocked() const REQUIRES(mutex_);
 
     Mutex mutex_;
     std::condition_variable wake_;
@@ -79,6 +91,8 @@ private:
     bool hasLeaving_ GUARDED_BY(mutex_) = false;
     bool ending_ GUARDED_BY(mutex_) = false;
     const pid_t process_;  // a forked child has none of these threads to join
+    const char* const threadName_;
+    const bool leaveWhenIdle_;
     std::size_t maxActive_;
     static constexpr std::size_t hardCap_ = 256;
 };

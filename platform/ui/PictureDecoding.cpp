@@ -4,6 +4,7 @@
 // rows arrive (JPEG first through libjpeg's scaled decoding), never held whole then.
 #include "platform/ui/PictureDecoding.h"
 
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MemoryRelief.h"
 #include "platform/foundation/NSString.h"
@@ -518,12 +519,27 @@ void jpegMessage(j_common_ptr info, int level) {
     if (level < 0 && (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)) jpegFailed(info);
 }
 
+// Whether the caller no longer wants the pixels.
+bool stopped(const DispatchCancellation* cancellation) { return cancellation && cancellation->isCancelled(); }
+
+// libjpeg calls its progress monitor as it reads each row of blocks of a scan, and as it writes
+// them: where a decode that is no longer wanted stops.
+struct JPEGProgress {
+    jpeg_progress_mgr manager;  // first, so that libjpeg's pointer to it is this record's too
+    const DispatchCancellation* cancellation = nullptr;
+};
+
 // A progressive picture's scans each pass over all its coefficients, and a hostile one can repeat
 // a scan thousands of times in a few bytes each: encoders write about ten, so past this many the
 // picture is refused rather than decoded for minutes.
 constexpr int kJPEGMaxScans = 100;
 void jpegProgress(j_common_ptr info) {
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJPEGMaxScans) jpegFailed(info);
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJPEGMaxScans ||
+        stopped(reinterpret_cast<JPEGProgress*>(info->progress)->cancellation))
+        jpegFailed(info);
+}
+void jpegWriteProgress(j_common_ptr info) {
+    if (stopped(reinterpret_cast<JPEGProgress*>(info->progress)->cancellation)) jpegFailed(info);
 }
 
 // A picture of several scans (every progressive one) has libjpeg hold all its coefficients until
@@ -577,6 +593,9 @@ struct JPEGDecoder {
     // The writer's own, so that a scan that stops at its bound can be written again.
     JPEGErrors writerErrors{};
     RewriteDestination destination{};
+    // Both sides poll the caller's cancellation through them.
+    JPEGProgress progress{};
+    JPEGProgress writerProgress{};
     // Not initialised: its pages are touched only as the scan is written into them.
     std::unique_ptr<std::uint8_t[]> rewritten;
     // Safe before the structures are made too: libjpeg frees nothing then.
@@ -604,6 +623,9 @@ bool writeScan(JPEGDecoder& decoder, jvirt_barray_ptr* arrays, bool ownTables) {
     decoder.writing = true;
     jpeg_copy_critical_parameters(&decoder.info, &decoder.writer);
     decoder.writer.optimize_coding = ownTables ? TRUE : FALSE;
+    decoder.writerProgress.manager.progress_monitor = jpegWriteProgress;
+    decoder.writerProgress.cancellation = decoder.progress.cancellation;
+    decoder.writer.progress = &decoder.writerProgress.manager;
     decoder.destination.bytes = decoder.rewritten.get();
     decoder.destination.manager.init_destination = rewriteStart;
     decoder.destination.manager.empty_output_buffer = rewriteFull;
@@ -641,9 +663,8 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     decoder.errors.manager.emit_message = jpegMessage;
     if (setjmp(decoder.errors.jump)) return false;
     jpeg_create_decompress(&info);
-    jpeg_progress_mgr progress{};
-    progress.progress_monitor = jpegProgress;
-    info.progress = &progress;
+    decoder.progress.manager.progress_monitor = jpegProgress;
+    info.progress = &decoder.progress.manager;
     jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
     if (info.image_width != static_cast<unsigned>(fullWidth) || info.image_height != static_cast<unsigned>(fullHeight))
@@ -657,6 +678,7 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     const std::uint64_t bound = decodingBound();
     if (coefficients + sums + decoderRows(bound) > bound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     turn.take(turnBytes);
+    if (stopped(decoder.progress.cancellation)) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     info.mem->max_memory_to_use = static_cast<long>(bound - sums);
     if (whole && coefficients > kJPEGRewriteAbove) {
         // The scan is written beside the coefficients, in all the bound leaves them: no rows are
@@ -693,6 +715,7 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
         info.mem->alloc_large(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, stride + 32));
     std::uint8_t* const offBoundary = scratch + (48 - reinterpret_cast<std::uintptr_t>(scratch) % 32) % 32;
     while (info.output_scanline < info.output_height) {
+        if (stopped(decoder.progress.cancellation)) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
         const int y = static_cast<int>(info.output_scanline);
         JSAMPROW row = offBoundary;
         jpeg_read_scanlines(&info, &row, 1);
@@ -715,13 +738,15 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
 // find too) decoded at the smallest of libjpeg's scales (n/8) that is still at least width x
 // height, then reduced to that as its rows come.
 std::optional<std::vector<std::uint8_t>> decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                    int height, std::uint64_t turnBytes, std::string* why) {
+                                                    int height, std::uint64_t turnBytes, std::string* why,
+                                                    const DispatchCancellation* cancellation) {
     // Declared before the decoder: the turn is given back once the decoder's memory is freed.
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     JPEGDecoder decoder;
+    decoder.progress.cancellation = cancellation;
     if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn, turnBytes)) {
-        if (decoder.destination.full && why)
+        if (decoder.destination.full && why && !stopped(cancellation))
             *why = NSString::format("needs more memory to decode at its full size than the %llu a picture may take",
                                     static_cast<unsigned long long>(decodingBound()));
         return std::nullopt;
@@ -767,6 +792,7 @@ struct PNGPixels {
     std::unique_ptr<RowSink>* sink = nullptr;
     DecodeTurn* turn = nullptr;
     std::uint64_t turnBytes = 0;
+    const DispatchCancellation* cancellation = nullptr;
 };
 
 // readPNG's work, in a frame of its own that holds nothing the jump could skip the end of.
@@ -803,9 +829,14 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, PictureHeader& header, co
     std::unique_ptr<RowSink>& sink = *pixels->sink;
     sink = sinkFor(width, height, pixels->width, pixels->height);
     reader.row.resize(stride);
+    // Polled before each row is read.
+    const auto readRow = [png, cancellation = pixels->cancellation](png_bytep row) {
+        if (stopped(cancellation)) png_error(png, "the decode was cancelled");
+        png_read_row(png, row, nullptr);
+    };
     if (passes == 1) {
         for (int y = 0; y < height; ++y) {
-            png_read_row(png, reader.row.data(), nullptr);
+            readRow(reader.row.data());
             sink->row(y, reader.row.data(), 0, 1);
         }
     } else if (sink->takesParts()) {
@@ -815,7 +846,7 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, PictureHeader& header, co
             const bool columns = PNG_PASS_COLS(static_cast<png_uint_32>(width), pass) > 0;
             for (int y = 0; y < height; ++y) {
                 const bool inPass = columns && PNG_ROW_IN_INTERLACE_PASS(y, pass);
-                png_read_row(png, inPass ? reader.row.data() : nullptr, nullptr);
+                readRow(inPass ? reader.row.data() : nullptr);
                 if (inPass)
                     sink->row(y, reader.row.data(), static_cast<int>(PNG_PASS_START_COL(pass)),
                               static_cast<int>(PNG_PASS_COL_OFFSET(pass)));
@@ -827,9 +858,9 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, PictureHeader& header, co
         reader.evenRows.reset(new std::uint8_t[stride * static_cast<std::size_t>((height + 1) / 2)]);
         auto even = [&](int y) { return reader.evenRows.get() + stride * static_cast<std::size_t>(y / 2); };
         for (int pass = 0; pass + 1 < passes; ++pass)
-            for (int y = 0; y < height; ++y) png_read_row(png, y % 2 ? nullptr : even(y), nullptr);
+            for (int y = 0; y < height; ++y) readRow(y % 2 ? nullptr : even(y));
         for (int y = 0; y < height; ++y) {
-            png_read_row(png, y % 2 ? reader.row.data() : nullptr, nullptr);
+            readRow(y % 2 ? reader.row.data() : nullptr);
             sink->row(y, y % 2 ? reader.row.data() : even(y), 0, 1);
         }
     }
@@ -849,11 +880,12 @@ bool readPNG(const NSData& data, PictureHeader& header, const PNGPixels* pixels)
 }
 
 std::optional<std::vector<std::uint8_t>> decodePNG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                   int height, std::uint64_t turnBytes) {
+                                                   int height, std::uint64_t turnBytes,
+                                                   const DispatchCancellation* cancellation) {
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     PictureHeader read;
-    const PNGPixels pixels{width, height, &sink, &turn, turnBytes};
+    const PNGPixels pixels{width, height, &sink, &turn, turnBytes, cancellation};
     if (!readPNG(data, read, &pixels) || read.width != fullWidth || read.height != fullHeight || !sink) return std::nullopt;
     return sink->take();
 }
@@ -958,15 +990,16 @@ std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& h
 }
 
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height, std::string* why) {
+                                                             int height, std::string* why,
+                                                             const DispatchCancellation* cancellation) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;
     if (std::string exceeded = decodingMemoryExceeded(header, width, height); !exceeded.empty()) {
         if (why) *why = std::move(exceeded);
         return std::nullopt;
     }
     const std::uint64_t turn = turnBytes(header, width, height);
-    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, turn, why);
-    if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height, turn);
+    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, turn, why, cancellation);
+    if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height, turn, cancellation);
     return std::nullopt;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+class DispatchCancellation;
+
 namespace ui_detail {
 
 // How bytes fared when their header was read.
@@ -80,7 +82,11 @@ std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& h
 // memory than a picture may once libjpeg has read its header too. Throws std::bad_alloc
 // when there is no memory for the pixels; the readers' structures are freed on the way. Why it
 // did not decode in `why`, a sentence's predicate, when that is the bound rather than the bytes.
+// With `cancellation`, the decode stops once it is cancelled (polled between rows, and between
+// rows of blocks while a JPEG's scans are read and rewritten), gives back what it holds, and gives
+// nothing, with no reason.
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height, std::string* why = nullptr);
+                                                             int height, std::string* why = nullptr,
+                                                             const DispatchCancellation* cancellation = nullptr);
 
 }  // namespace ui_detail

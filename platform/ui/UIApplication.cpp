@@ -2,6 +2,7 @@
 // main entry that runs the main run loop.
 #include "platform/ui/UIApplication.h"
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -127,6 +128,8 @@ void UIApplication::shutDown() {
     shutDown_ = true;
     const double deadline = Clock::realSeconds() + kShutDownSeconds;
     terminate();
+    // Work apart (a picture's decode) stops at its next poll; the wait below sees it end.
+    DispatchQueue::cancelWorkInProgress();
     // Does not wait for a name lookup: one the system's resolver holds goes on by itself.
     URLNetwork::shutdown();
     // The cancelled transfers' clients hand their failures on; that work runs now, not while

@@ -93,9 +93,10 @@ public:
     // hear that the application will terminate.
     void terminate();
     // Ends the application for good as its process ends, in order: terminate() (the delegate
-    // and the observers finish their work or store it for the next launch), the network shuts
-    // down (live transfers cancelled, its thread joined, name lookups left to end by
-    // themselves), the work those cancellations hand on runs, and every user-defaults domain is
+    // and the observers finish their work or store it for the next launch), work apart is
+    // cancelled (DispatchQueue::cancelWorkInProgress), the network shuts down (live transfers
+    // cancelled, its thread joined, name lookups left to end by themselves), the work apart and
+    // the work those cancellations hand on run to their ends, and every user-defaults domain is
     // written. All within 4.5 s of real time, whatever the work, a transfer or a lookup does;
     // afterwards nothing of the platform runs in a thread unless that bound cut it short (see
     // endIfStillRunning). On the main thread, once per process.

@@ -3,6 +3,8 @@
 // screen scale.
 #include "platform/ui/UIImage.h"
 
+#include "platform/dispatch/DispatchCancellation.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
@@ -24,8 +26,6 @@
 #include <new>
 #include <optional>
 #include <map>
-#include <system_error>
-#include <thread>
 #include <tuple>
 
 struct UIImage::Pixels {
@@ -134,7 +134,7 @@ UIImage::UIImage(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight
     pixels_->ready.store(true, std::memory_order_release);
 }
 
-bool UIImage::decodeOnce() const {
+bool UIImage::decodeOnce(const DispatchCancellation* cancellation) const {
     Pixels& p = *pixels_;
     if (p.decoded.load(std::memory_order_acquire)) return !p.failed;
     MutexLock lock(p.mutex);
@@ -142,7 +142,14 @@ bool UIImage::decodeOnce() const {
     std::optional<std::vector<std::uint8_t>> decoded;
     std::string why;
     try {
-        if (rereadFile(p)) decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_, &why);
+        if (rereadFile(p))
+            decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_, &why, cancellation);
+        if (!decoded && cancellation && cancellation->isCancelled()) {
+            // Not decoded, and nothing said of the picture: it decodes when it is next asked for. A
+            // large file's bytes are read again then.
+            if (p.reread) NSData().swap(p.encoded);
+            return false;
+        }
         if (!decoded && why.empty())
             Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.", shownName(name_));
         else if (!decoded)
@@ -202,7 +209,8 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
 
 bool UIImage::decodes() const { return decodeOnce(); }
 
-bool UIImage::decodesApart() const {
+bool UIImage::decodesApart(const std::shared_ptr<DispatchQueue>& apart,
+                           const std::shared_ptr<DispatchCancellation>& cancellation) const {
     Pixels& p = *pixels_;
     if (p.decoded.load(std::memory_order_acquire)) return !p.failed;
     bool large = false;
@@ -210,37 +218,33 @@ bool UIImage::decodesApart() const {
         MutexLock lock(p.mutex);
         large = ui_detail::isLargeDecode(p.header, pixelWidth_, pixelHeight_);
     }
-    if (!large) return decodeOnce();
+    if (!large || !apart) return decodeOnce(cancellation.get());
     struct Apart {
         Mutex mutex;
         std::condition_variable ended;
         std::atomic<bool> done{false};
         bool decoded = false;
-    } apart;
-    std::thread decoder;
-    try {
-        decoder = std::thread([this, &apart] {
-            const bool decoded = decodeOnce();
+    };
+    // Shared: the block still signals once the caller may have gone on. The image outlives the
+    // decode, which the caller waits for.
+    auto state = std::make_shared<Apart>();
+    apart->async(
+        [this, state, cancellation = cancellation.get()] {
+            const bool decoded = decodeOnce(cancellation);
             {
-                MutexLock lock(apart.mutex);
-                apart.decoded = decoded;
-                apart.done.store(true, std::memory_order_release);
+                MutexLock lock(state->mutex);
+                state->decoded = decoded;
+                state->done.store(true, std::memory_order_release);
             }
-            apart.ended.notify_one();
+            state->ended.notify_one();
             DispatchQuiescence::changed();
-        });
-    } catch (const std::system_error&) {
-        return decodeOnce();
-    }
-    bool decoded = false;
-    {
-        DispatchQuiescence::BlockedScope waiting([&apart] { return apart.done.load(std::memory_order_acquire); });
-        MutexLock lock(apart.mutex);
-        lock.wait(apart.ended, [&apart]() REQUIRES(apart.mutex) { return apart.done.load(std::memory_order_relaxed); });
-        decoded = apart.decoded;
-    }
-    decoder.join();
-    return decoded;
+        },
+        cancellation);
+    Apart& answer = *state;
+    DispatchQuiescence::BlockedScope waiting([state] { return state->done.load(std::memory_order_acquire); });
+    MutexLock lock(answer.mutex);
+    lock.wait(answer.ended, [&answer]() REQUIRES(answer.mutex) { return answer.done.load(std::memory_order_relaxed); });
+    return answer.decoded;
 }
 
 std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+class DispatchCancellation;
+class DispatchQueue;
+
 namespace ui_detail {
 struct PictureFileOutcome;
 }
@@ -145,10 +148,13 @@ public:
     // transparent pixels of one that did not are made only when they are asked for.
     bool decodes() const;
     // The same, but a decode that needs so much memory that it waits its turn behind any other
-    // (which takes seconds) runs on a thread of its own while the caller waits, as for a transfer:
-    // a settle of the manual clock does not wait for it, so that a screen behind it answers
-    // meanwhile. For the queue that reads a picture page's picture.
-    bool decodesApart() const;
+    // (which takes seconds) runs on the queue `apart` (DispatchQueue::createApart) while the caller
+    // waits, as for a transfer: a settle of the manual clock does not wait for it, so that a screen
+    // behind it answers meanwhile. It stops soon after `cancellation` is cancelled, between rows,
+    // giving back what it held: false then, the picture left undecoded and nothing remembered of
+    // its file, as if it had not been asked. For the queue that reads a picture page's picture.
+    bool decodesApart(const std::shared_ptr<DispatchQueue>& apart,
+                      const std::shared_ptr<DispatchCancellation>& cancellation) const;
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
 
@@ -192,8 +198,9 @@ private:
     // what it is, without reading it again.
     static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
                                              const std::string& source = "", Fit fit = Fit::Reduced);
-    // Decodes the pixels under the lock when they are not yet; false when they did not decode.
-    bool decodeOnce() const;
+    // Decodes the pixels under the lock when they are not yet; false when they did not decode, or
+    // when `cancellation` stopped the decode (then they are not decoded yet).
+    bool decodeOnce(const DispatchCancellation* cancellation = nullptr) const;
     struct Pixels;
     // The bytes of a large picture from a file, read again (under the pixels' lock) for its
     // decoding; false when they are gone or are no longer the picture whose header was read.

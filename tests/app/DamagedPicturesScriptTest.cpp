@@ -42,16 +42,6 @@ protected:
         ASSERT_TRUE(db && db->execRequest(more));
     }
 
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    static std::size_t occurrences(const std::string& text, const std::string& part) {
-        std::size_t count = 0;
-        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-        return count;
-    }
-    std::string diagnostics() const { return contents(home + "/diagnostics.log"); }
 
     std::size_t pictureRequests() const {
         const auto requests = server->requests();

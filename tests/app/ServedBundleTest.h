@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -43,6 +45,19 @@ protected:
                           " --default APMMeasurementEndpointHost=127.0.0.1:9 " + arguments + " --script " + path +
                           " 2>&1 </dev/null");
     }
+
+    // A file's bytes, "" when it cannot be read.
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static std::size_t occurrences(const std::string& text, const std::string& part) {
+        std::size_t count = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+        return count;
+    }
+    // What the application's runs have said in their home's log.
+    std::string diagnostics() const { return contents(home + "/diagnostics.log"); }
 
     const std::string bundle;
     const std::string served;

@@ -354,7 +354,7 @@ TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     const auto& holder = context_.resources->fullSizePictures();
     const auto resources = context_.resources;
     const std::string standard = ImageLoader::imagePath(row_);
-    (void)holder->take([resources, standard] {
+    (void)holder->take([resources, standard](const FullSizePictureHolder::Apart&) {
         auto whole = resources->loadImageFrom(standard);
         return whole && whole->decodes() ? whole : nullptr;
     }, nullptr, [](const std::shared_ptr<UIImage>&) {});

@@ -2,6 +2,7 @@
 // notifications in order, the shutdown at the end of the process, background tasks and their expiry, the idle timer from threads,
 // URL opening, remote-control events, rotation, device and screen profiles, the keyboard.
 #include "demo/loopback/LoopbackServer.h"
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -29,10 +30,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -152,8 +155,9 @@ TEST_F(ApplicationTest, ALaunchByALinkOpensTheLinkBeforeTheApplicationBecomesAct
 }
 
 // The end of the process: input stops and the delegate and observers hear of it while the
-// network still runs; then the network ends its transfers, and what their ends hand on has run
-// by the time shutDown returns; the defaults are on disk.
+// network still runs; then work apart is cancelled and the network ends its transfers, and both
+// the work apart and what the transfers' ends hand on have run by the time shutDown returns; the
+// defaults are on disk.
 TEST_F(ApplicationTest, ShutDownTerminatesThenEndsTheNetworkAndRunsWhatItsTransfersHandOn) {
     LoopbackServer server;
     LoopbackServer::Response hanging;
@@ -184,9 +188,23 @@ TEST_F(ApplicationTest, ShutDownTerminatesThenEndsTheNetworkAndRunsWhatItsTransf
                                          });
     task->resume();
     ASSERT_TRUE(server.waitForStalls(1, 20));
+    // Work apart that would go on for as long as its cancellation lets it.
+    auto cancellation = DispatchCancellation::make();
+    std::promise<void> apartStarted;
+    std::atomic<bool> apartStopped{false};
+    DispatchQueue::createApart("test.shutdown.apart")->async(
+        [&] {
+            apartStarted.set_value();
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!cancellation->isCancelled() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+            apartStopped = cancellation->isCancelled();
+        },
+        cancellation);
+    ASSERT_EQ(apartStarted.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
     calls.clear();
 
     app->shutDown();
+    EXPECT_TRUE(apartStopped);
     EXPECT_EQ(calls, (std::vector<std::string>{"terminate", UIApplicationWillTerminateNotification, "network up"}));
     EXPECT_FALSE(app->isReceivingRemoteControlEvents());
     EXPECT_TRUE(URLNetwork::isShutDown());

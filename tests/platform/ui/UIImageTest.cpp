@@ -1,6 +1,7 @@
 // Images: real PNG and JPEG bytes of every layout decoded to size and pixels, corrupt, cut or
 // overlong data refused, pictures taken reduced, named images from the bundle by screen scale,
 // resizable caps.
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/DispatchSemaphore.h"
@@ -832,30 +833,71 @@ TEST(ImageDecoding, AFileRefusedForWhatItIsIsNotReadAgainWhileItIsUnchanged) {
     testing::internal::GetCapturedStderr();
 }
 
-// A decode that needs so much memory that it waits its turn behind any other runs apart from the
-// queue that asked for it: while it is under way (held here at its reading of the file) a settle
-// of the clock does not wait for it, and the queue gets its answer once it ends.
-TEST(ImageDecoding, ALargeDecodeRunsApartAndASettleDoesNotWaitForIt) {
+// A decode that needs so much memory that it waits its turn behind any other runs on the queue
+// apart it is given while the queue that asked waits: held at its reading of the file, a settle of
+// the clock goes on beside it, a wait until idle does not, and the work left names the queue apart.
+// Cancelled, it stops at its first poll: the asker hears that it did not decode, nothing is said,
+// counted or remembered of the picture or its file, and it decodes whole when next asked.
+TEST(ImageDecoding, ALargeDecodeRunsApartBesideASettleAndACancelledOneLeavesNoTrace) {
     const auto path = std::filesystem::path(Sandbox::home()) / "Apart" / "photograph.jpg";
     writeFile(path, grainyProgressiveJPEG(2400, 2400));
     // Its coefficients alone are more than a large decode's.
     auto picture = UIImage::reducedImageWithContentsOfFile(path.string(), 256);
     ASSERT_TRUE(picture);
-    // The next opening of the file, the decode's own reading of it.
-    HeldOpen held(path.string(), 1);
-    auto queue = DispatchQueue::create("ImageDecodingTest.apart");
-    auto answer = std::make_shared<std::promise<bool>>();
-    auto answered = answer->get_future();
-    queue->async([picture, answer] { answer->set_value(picture->decodesApart()); });
-    ASSERT_TRUE(held->waitUntilHeld(20));
-    // What a settle waits for: the queue is not waited for while its decode is under way.
-    EXPECT_TRUE(DispatchQuiescence::waitUntilIdle(20));
-    EXPECT_EQ(answered.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    held->release();
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    auto apart = DispatchQueue::createApart("ImageDecodingTest.apart");
+    auto queue = DispatchQueue::create("ImageDecodingTest.asker");
+    const auto ask = [&](const std::shared_ptr<DispatchCancellation>& cancellation) {
+        auto answer = std::make_shared<std::promise<bool>>();
+        queue->async([picture, apart, cancellation, answer] { answer->set_value(picture->decodesApart(apart, cancellation)); });
+        return answer->get_future();
+    };
+    testing::internal::CaptureStderr();
+    {
+        // The next opening of the file, the decode's own reading of it.
+        HeldOpen held(path.string(), 1);
+        auto cancellation = DispatchCancellation::make();
+        auto answered = ask(cancellation);
+        ASSERT_TRUE(held->waitUntilHeld(20));
+        struct ManualClock {
+            ManualClock() { Clock::setManual(1'000'000); }
+            ~ManualClock() { Clock::setReal(); }
+        } manual;
+        // A settle that waited for the decode would give up after this, and say so.
+        dispatch_detail::ScopedSettleLimits limits(std::chrono::seconds(2), std::chrono::seconds(4));
+        Clock::advance(1);
+        EXPECT_FALSE(DispatchQuiescence::waitUntilIdle(0));
+        bool named = false;
+        for (const auto& work : DispatchQuiescence::outstandingWork()) named |= work.where == "queue \"ImageDecodingTest.apart\"";
+        EXPECT_TRUE(named);
+        EXPECT_EQ(answered.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+
+        cancellation->cancel();
+        held->release();
+        ASSERT_EQ(answered.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        EXPECT_FALSE(answered.get());
+        EXPECT_TRUE(DispatchQuiescence::waitUntilIdle(20));
+    }
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    auto answered = ask(DispatchCancellation::make());
     ASSERT_EQ(answered.wait_for(std::chrono::seconds(60)), std::future_status::ready);
     EXPECT_TRUE(answered.get());
     EXPECT_EQ(picture->pixelWidth(), 256);
-    // The queue's block ends once it has answered.
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 1);
+    // Taken whole and cancelled before it begins: neither the picture nor its file is taken for one
+    // that does not decode.
+    auto whole = UIImage::imageWithContentsOfFile(path.string());
+    ASSERT_TRUE(whole);
+    auto cancelled = DispatchCancellation::make();
+    cancelled->cancel();
+    EXPECT_FALSE(whole->decodesApart(apart, cancelled));
+    NSErrorPtr error;
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(path.string(), &error));
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(whole->decodes());
+    EXPECT_EQ(whole->pixelWidth(), 2400);
     EXPECT_TRUE(DispatchQuiescence::waitUntilIdle(20));
 }
 
