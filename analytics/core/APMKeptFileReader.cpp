@@ -728,7 +728,7 @@ APMKeptFileReader::StoreTables APMKeptFileReader::storeTablesOf(sqlite3* store) 
 
 APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, const std::string& workingPath,
                                                    const StoreTables& tables, Outcome& outcome, bool& readFailed,
-                                                   NSErrorPtr* error, std::int64_t readsPerPage) {
+                                                   NSErrorPtr* error, Budget budget) {
     // The extension frees and takes again a page's buffer at the top of the heap for every page it
     // reads, and the C library hands that memory back to the system and faults it in anew each
     // time: ten times the work on a 100 MB file. Room kept at the top ends that; it is never
@@ -767,7 +767,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
 
     // Lost-and-found first; when the pages no tree reaches cost more than the budget, without them.
     for (const bool lostAndFound : {true, false}) {
-        pages.allow(readsPerPage, kReadsBeyond);
+        pages.allow(budget.perPage, budget.beyond);
         const auto [recovered, message] = recover(input, workingPath, lostAndFound);
         if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
         if (pages.spent()) {

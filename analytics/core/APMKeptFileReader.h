@@ -84,13 +84,19 @@ public:
         TooCostly,
     };
 
-    // Reads allowed per page of the kept file and beyond them; the whole read stays within them.
-    static constexpr std::int64_t kReadsPerPage = 16;
-    static constexpr std::int64_t kReadsBeyond = 2000;
+    // The reads of a kept file's pages a read may make: `perPage` for each page of the file, and
+    // `beyond` more, the same again for a read without the pages no tree reaches. A legitimate
+    // file takes 4 to 8 a page (sqlite_dbdata and sqlite_dbptr read the first page with every
+    // page they read, which costs nothing here).
+    struct Budget {
+        std::int64_t perPage;
+        std::int64_t beyond;
+    };
+    static constexpr Budget kBudget{16, 2000};
 
     // Reads `keptPath` (read-only) into a new file at `workingPath`, for `tables`. `readFailed` when
-    // a read of the kept file failed (Failure::KeptFile). `readsPerPage` bounds the reads.
+    // a read of the kept file failed (Failure::KeptFile).
     [[nodiscard]] static Failure read(const std::string& keptPath, const std::string& workingPath,
                                       const StoreTables& tables, Outcome& outcome, bool& readFailed, NSErrorPtr* error,
-                                      std::int64_t readsPerPage = kReadsPerPage);
+                                      Budget budget = kBudget);
 };

@@ -958,6 +958,8 @@ bool APMKeptPages::page(std::int64_t number, std::vector<std::uint8_t>& bytes, s
         if (surveyFailure_ == SQLITE_OK) surveyed_ = true;
     }
     if (surveyFailure_ != SQLITE_OK) {
+        // A survey the budget cut leaves every read spent.
+        if (surveyFailure_ == SQLITE_ABORT) spent_ = true;
         failure = surveyFailure_;
         return false;
     }
