@@ -771,7 +771,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
         const auto [recovered, message] = recover(input, workingPath, lostAndFound);
         if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
         if (pages.spent()) {
-            if (lostAndFound) continue;
+            if (lostAndFound && !pages.treesTooCostly()) continue;
             return failWith(Failure::TooCostly, SQLITE_ABORT, "its trees cost more reads than its pages allow");
         }
         // The extension passes over what it finds damaged; a file it cannot begin on holds nothing it

@@ -85,14 +85,16 @@ public:
     };
 
     // The reads of a kept file's pages a read may make: `perPage` for each page of the file, and
-    // `beyond` more, the same again for a read without the pages no tree reaches. A legitimate
-    // file takes 4 to 8 a page (sqlite_dbdata and sqlite_dbptr read the first page with every
-    // page they read, which costs nothing here).
+    // `beyond` more; the same again for a read without the pages no tree reaches. The store
+    // tables' trees may take half of it: a file whose trees would take more (trees reaching the
+    // same pages, each read once a tree) is too costly before any is walked. A legitimate file
+    // takes 3 to 5 reads a page of 100 pages and more (its trees 2, and one for each overflow page
+    // of theirs), a smaller one up to 8 (the extension's first steps are the same for any size).
     struct Budget {
         std::int64_t perPage;
         std::int64_t beyond;
     };
-    static constexpr Budget kBudget{16, 2000};
+    static constexpr Budget kBudget{10, 2000};
 
     // Reads `keptPath` (read-only) into a new file at `workingPath`, for `tables`. `readFailed` when
     // a read of the kept file failed (Failure::KeptFile).

@@ -348,6 +348,11 @@ int APMKeptPages::prepare(sqlite3* input) {
         return rc;
     }
     if (const int rc = survey(); rc != SQLITE_OK) return rc;
+    // Trees that would cost more than half of what a read may spend are not walked at all.
+    if (2 * treeReads_ > perPage_ * pages_ + beyond_) {
+        treesTooCostly_ = spent_ = true;
+        return SQLITE_ABORT;
+    }
     schemaPages();
     return SQLITE_OK;
 }
@@ -600,14 +605,20 @@ int APMKeptPages::survey() {
 
 void APMKeptPages::count() {
     const Survey& s = *survey_;
-    // The store table whose tree reaches each page (the first by name).
+    // The overflow pages the chains shown on each page take.
+    std::vector<std::int64_t> chainPages(static_cast<std::size_t>(pages_) + 1, 0);
+    for (const Survey::Chained& chain : s.chained) {
+        if (!chain.broken) chainPages[chain.page] += chain.pages;
+    }
+    // The store table whose tree reaches each page (the first by name), and what the recovery's
+    // walks of the store tables' trees read: each page twice (its children, its cells), and the
+    // chains of its cells. Trees that reach the same pages read them once each.
     std::vector<std::int32_t> storeOf(static_cast<std::size_t>(pages_) + 1, -1);
     std::vector<std::string> names;
     for (const auto& [name, root] : storeRoots_) {
         for (const std::int64_t p : reach(root)) {
-            if (p <= pages_ && storeOf[static_cast<std::size_t>(p)] < 0) {
-                storeOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(names.size());
-            }
+            treeReads_ += 2 + chainPages[static_cast<std::size_t>(p)];
+            if (storeOf[static_cast<std::size_t>(p)] < 0) storeOf[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(names.size());
         }
         names.push_back(name);
     }

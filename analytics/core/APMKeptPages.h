@@ -50,9 +50,12 @@ public:
     [[nodiscard]] int serveSQL(sqlite3* db);
 
     // Reads allowed from now on: `perPage` for each page of the file, and `beyond` more. Once they
-    // are spent every read fails.
+    // are spent every read fails. The view's own schema costs none.
     void allow(std::int64_t perPage, std::int64_t beyond);
     bool spent() const { return spent_; }
+    // Whether the store tables' trees alone would cost more than half the reads allowed: the file
+    // is not read (every read is spent).
+    bool treesTooCostly() const { return treesTooCostly_; }
     // The code of a read of the kept file that failed (not the budget), SQLITE_OK when none did.
     int readFailure() const { return readFailure_; }
     const std::string& readFailureMessage() const { return readFailureMessage_; }
@@ -114,6 +117,8 @@ private:
     std::int64_t beyond_ = 0;
     std::int64_t reads_ = 0;
     bool spent_ = false;
+    bool treesTooCostly_ = false;
+    std::int64_t treeReads_ = 0;
     int readFailure_ = 0;
     std::string readFailureMessage_;
     bool surveyed_ = false;
