@@ -3,9 +3,10 @@
 //
 // The extension reads the file through a view of its pages (APMKeptPages) whose schema is the
 // store's own declarations at the kept roots: the kept file's schema never runs, and only rows of
-// the store's tables, by the store's declarations, are carried. It walks each of those tables
-// from its root, and puts what it finds on pages no tree reaches in its lost-and-found table. The
-// rest is ours:
+// the store's tables, by the store's declarations, are carried, a record's fields in the store's
+// order of columns (a column the store added comes last, and an older record lacks it). It walks
+// each of those tables from its root, and puts what it finds on pages no tree reaches in its
+// lost-and-found table. The rest is ours:
 // - a row fits a table of the store when it holds no more values than the table has columns, a
 //   value in each NOT NULL column, and in each column a type its declared type keeps; a row the
 //   walk gave a table that does not fit it is unreadable, as is one whose long value's chain of
@@ -18,9 +19,10 @@
 //   root is its tree's top page (the kept schema's roots, or the roots in the schema's own records
 //   found on such pages, or a fresh file's), else the one whose index holds it, else the ones that
 //   lack its rowid, else to each; one whose rowid a table has already is the same row.
-// Every read of the file counts against a budget of its pages: when the pages no tree reaches cost
-// more than it allows, the file is read again without them and they are left behind, counted; when
-// even its trees cost more, it is not carried (Failure::TooCostly).
+// Every read of the file counts against a budget of its pages (Budget): when the pages no tree
+// reaches cost more than it allows, the file is read again without them and they are left behind,
+// counted; when its trees alone would cost more than half of it, it is not carried
+// (Failure::TooCostly).
 #pragma once
 
 #include "platform/foundation/NSError.h"

@@ -134,6 +134,21 @@ TEST_F(APMKeptFileReaderTest, ALongValueIsCarriedOnlyWholeAndByAChainOfItsOwn) {
     }
 }
 
+// A cell that claims a value longer than the whole file (two gigabytes on a page of 512 bytes),
+// its first overflow page a real one: unreadable, read no further than the page, and the row
+// beside it carried.
+TEST_F(APMKeptFileReaderTest, AValueLongerThanTheFileIsUnreadableAndItsNeighbourCarried) {
+    const crafted::Row neighbour{1, 7, "beside it"};
+    std::string huge = crafted::record(crafted::Row{2, 8, std::string(40, 'x')});
+    huge = crafted::chainedCell(2, 0x7ffffff0, huge, 2);
+    write(crafted::firstPage(512, 2, 2) +
+          crafted::btreePage(512, 13, {crafted::cell(neighbour.rowid, crafted::record(neighbour)), huge}));
+    APMKeptFileReader::Outcome outcome;
+    ASSERT_EQ(read("CREATE TABLE t (a INTEGER, b BLOB)", outcome), APMKeptFileReader::Failure::None);
+    EXPECT_EQ(outcome.unreadable, 1);
+    EXPECT_EQ(sqliteRows(working(), "SELECT rowid, a, CAST(b AS TEXT) FROM t"), (Rows{{"1", "7", "beside it"}}));
+}
+
 // Cells that all name one chain as their own: none holds a value, and the rows between them are
 // carried, from the tree and from pages no tree reaches alike, at a cost of their pages.
 TEST_F(APMKeptFileReaderTest, CellsSharingOneChainAreUnreadableAndTheRowsBetweenThemCarried) {
