@@ -1,9 +1,11 @@
-// A kept file read by the recovery extension, then its rows placed by the store's own tables.
+// A kept file read by the recovery extension through a view of its pages, then its rows placed by
+// the store's own tables.
 #include "analytics/core/APMKeptFileReader.h"
 
 #include "analytics/core/APMCarriedRecord.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMKeptFiles.h"
+#include "analytics/core/APMKeptPages.h"
 #include "analytics/core/APMSqlText.h"
 #include "platform/foundation/NSString.h"
 #include "platform/sqlite/SQLiteVFS.h"
@@ -29,6 +31,9 @@ extern "C" int sqlite3_dbdata_init(sqlite3* db, char** message, const sqlite3_ap
 
 namespace {
 
+using Column = APMKeptFileReader::Column;
+using Table = APMKeptFileReader::Table;
+
 constexpr const char* kLost = "lost_and_found";
 
 // One statement, finalized with it.
@@ -47,24 +52,9 @@ public:
     sqlite3_stmt* operator*() const { return statement_; }
     // SQLITE_ROW, SQLITE_DONE or the failure.
     int step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
-    void reset() { sqlite3_reset(statement_); }
 
 private:
     sqlite3_stmt* statement_ = nullptr;
-};
-
-struct Column {
-    std::string name;
-    std::string type;
-    bool notNull = false;
-};
-
-struct Table {
-    std::string name;
-    std::vector<Column> columns;
-    // The INTEGER PRIMARY KEY column: a record holds null for it, its rowid standing in.
-    std::optional<std::size_t> rowidKey;
-    std::int64_t freshRoot = 0;
 };
 
 // The columns of `table` as `db`'s schema `schema` declares them; none when it has no such table.
@@ -85,24 +75,6 @@ std::vector<Column> columnsOf(sqlite3* db, const std::string& schema, const std:
     return columns;
 }
 
-// The store's tables, but its own record of carried files; nothing when the list does not read.
-std::optional<std::vector<Table>> storeTables(sqlite3* store) {
-    std::vector<Table> tables;
-    Statement list(store, "SELECT name, rootpage FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' "
-                          "ORDER BY name");
-    int rc;
-    while ((rc = list.step()) == SQLITE_ROW) {
-        if (APMColumnText(*list, 0) == APMCarriedRecord::kStoreTable) continue;
-        tables.push_back({APMColumnText(*list, 0), {}, std::nullopt, sqlite3_column_int64(*list, 1)});
-    }
-    if (rc != SQLITE_DONE) return std::nullopt;
-    for (Table& table : tables) {
-        table.columns = columnsOf(store, "main", table.name, &table.rowidKey);
-        if (table.columns.empty()) return std::nullopt;
-    }
-    return tables;
-}
-
 // SQLite's rule for the affinity a declared type gives.
 enum class Affinity { Integer, Text, Any, Real };
 Affinity affinityOf(const std::string& declared) {
@@ -113,6 +85,18 @@ Affinity affinityOf(const std::string& declared) {
     if (type.empty() || has("BLOB")) return Affinity::Any;
     if (has("REAL") || has("FLOA") || has("DOUB")) return Affinity::Real;
     return Affinity::Any;
+}
+
+// A store table as the working copy holds it: its columns with their affinities, its rowid key,
+// and nothing else (the fit rules below decide and count).
+std::string declarationOf(const Table& table) {
+    std::string columns;
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        static const char* const kTypes[] = {"INTEGER", "TEXT", "BLOB", "REAL"};
+        columns += (i ? ", " : "") + APMQuotedIdentifier(table.columns[i].name) + " " +
+                   kTypes[static_cast<int>(affinityOf(table.columns[i].type))] + (table.rowidKey == i ? " PRIMARY KEY" : "");
+    }
+    return "CREATE TABLE " + APMQuotedIdentifier(table.name) + " (" + columns + ")";
 }
 
 // True, in SQL, when `values` (one expression a column; those missing are null) fit `table`'s
@@ -141,20 +125,20 @@ std::uint32_t bigEndian(const std::uint8_t* bytes, int size) {
     return value;
 }
 
-// A page of the kept file, empty when it does not read.
-std::vector<std::uint8_t> keptPage(sqlite3* work, std::int64_t page) {
-    Statement read(work, "SELECT data FROM sqlite_dbpage('kept') WHERE pgno = ?1");
-    sqlite3_bind_int64(*read, 1, page);
-    if (read.step() != SQLITE_ROW) return {};
-    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(*read, 0));
-    return std::vector<std::uint8_t>(data, data + sqlite3_column_bytes(*read, 0));
-}
-
-// The b-tree page type of a page (0x0d a table leaf, 0x05 a table interior page, 0x0a and 0x02
-// an index's), 0 when it has none.
-int pageType(const std::vector<std::uint8_t>& page, std::int64_t number) {
-    const std::size_t at = number == 1 ? 100 : 0;
-    return page.size() > at + 12 ? page[at] : 0;
+std::int64_t varintAt(const std::vector<std::uint8_t>& page, std::size_t at, std::size_t* length = nullptr) {
+    std::uint64_t value = 0;
+    std::size_t n = 0;
+    for (; n < 9 && at + n < page.size(); ++n) {
+        const std::uint8_t byte = page[at + n];
+        if (n == 8) {
+            value = (value << 8) | byte;
+            break;
+        }
+        value = (value << 7) | (byte & 0x7f);
+        if (!(byte & 0x80)) break;
+    }
+    if (length) *length = n + 1;
+    return static_cast<std::int64_t>(value);
 }
 
 // The children of an interior table page with the stretch of rowids each holds (after the lower
@@ -167,25 +151,13 @@ struct Slot {
 std::vector<Slot> slotsOf(const std::vector<std::uint8_t>& page, std::int64_t number) {
     std::vector<Slot> slots;
     const std::size_t at = number == 1 ? 100 : 0;
-    if (pageType(page, number) != 0x05) return slots;
+    if (page.size() <= at + 12 || page[at] != 0x05) return slots;
     const std::size_t cells = bigEndian(&page[at + 3], 2);
     std::int64_t lower = std::numeric_limits<std::int64_t>::min();
     for (std::size_t i = 0; i < cells && at + 12 + 2 * i + 2 <= page.size(); ++i) {
         const std::size_t cell = bigEndian(&page[at + 12 + 2 * i], 2);
         if (cell + 4 >= page.size()) break;
-        // The key's varint after the child's number.
-        std::uint64_t key = 0;
-        std::size_t n = 0;
-        for (; n < 9 && cell + 4 + n < page.size(); ++n) {
-            const std::uint8_t byte = page[cell + 4 + n];
-            if (n == 8) {
-                key = (key << 8) | byte;
-                break;
-            }
-            key = (key << 7) | (byte & 0x7f);
-            if (!(byte & 0x80)) break;
-        }
-        const auto upper = static_cast<std::int64_t>(key);
+        const std::int64_t upper = varintAt(page, cell + 4);
         slots.push_back({bigEndian(&page[cell], 4), lower, upper});
         lower = upper;
     }
@@ -193,122 +165,119 @@ std::vector<Slot> slotsOf(const std::vector<std::uint8_t>& page, std::int64_t nu
     return slots;
 }
 
-// The lowest and highest rowid on a table page: a leaf's rows, an interior page's dividers.
-std::optional<std::pair<std::int64_t, std::int64_t>> keysOf(sqlite3* work, std::int64_t page) {
-    const auto bytes = keptPage(work, page);
-    if (pageType(bytes, page) == 0x05) {
-        const auto slots = slotsOf(bytes, page);
+// The lowest and highest rowid on a table page of the view: a leaf's rows, an interior page's dividers.
+std::optional<std::pair<std::int64_t, std::int64_t>> keysOf(APMKeptPages& pages, std::int64_t number) {
+    std::vector<std::uint8_t> page;
+    if (!pages.page(number, page) || page.size() <= 12) return std::nullopt;
+    if (page[0] == 0x05) {
+        const auto slots = slotsOf(page, number);
         if (slots.size() < 2) return std::nullopt;
         return std::pair(slots.front().upper, slots[slots.size() - 2].upper);
     }
-    Statement keys(work, "SELECT min(value), max(value) FROM sqlite_dbdata('kept') WHERE pgno = ?1 AND field = -1");
-    sqlite3_bind_int64(*keys, 1, page);
-    if (keys.step() != SQLITE_ROW || sqlite3_column_type(*keys, 0) == SQLITE_NULL) return std::nullopt;
-    return std::pair(sqlite3_column_int64(*keys, 0), sqlite3_column_int64(*keys, 1));
+    if (page[0] != 0x0d) return std::nullopt;
+    std::optional<std::pair<std::int64_t, std::int64_t>> keys;
+    const std::size_t cells = bigEndian(&page[3], 2);
+    for (std::size_t i = 0; i < cells && 8 + 2 * i + 2 <= page.size(); ++i) {
+        std::size_t at = bigEndian(&page[8 + 2 * i], 2);
+        std::size_t length = 0;
+        (void)varintAt(page, at, &length);
+        const std::int64_t rowid = varintAt(page, at + length);
+        keys = keys ? std::pair(std::min(keys->first, rowid), std::max(keys->second, rowid)) : std::pair(rowid, rowid);
+    }
+    return keys;
 }
 
 class Placement {
 public:
-    // `reader` reads the kept file through SQLite's own tree, for what only that can tell (an
-    // index, a whole value); a connection of its own, as damage met there would have SQLite refuse
-    // this one's writes for the rest of the transaction.
-    Placement(sqlite3* work, sqlite3* reader, std::vector<Table> tables)
-        : work_(work), reader_(reader), tables_(std::move(tables)) {}
+    Placement(sqlite3* work, APMKeptPages& pages, const std::vector<Table>& tables)
+        : work_(work), pages_(pages), tables_(tables) {}
 
-    // The kept file's schema, through the working copy's attachment: false when it does not read.
-    bool readKeptSchema() {
-        Statement schema(work_, "SELECT type, name, tbl_name, rootpage FROM kept.sqlite_schema WHERE rootpage > 0");
-        int rc;
-        while ((rc = schema.step()) == SQLITE_ROW) {
-            const std::string type = APMColumnText(*schema, 0);
-            const std::int64_t root = sqlite3_column_int64(*schema, 3);
-            if (type == "table") keptRoots_[APMColumnText(*schema, 1)] = root;
-            else if (type == "index") keptIndexes_[APMColumnText(*schema, 2)].push_back(APMColumnText(*schema, 1));
-            roots_[root] = type == "table";
-        }
-        keptSchema_ = rc == SQLITE_DONE && !keptRoots_.empty();
-        return keptSchema_;
-    }
-
-    // Each table whose tree reaches a page of another tree's that it does not own is read again
-    // from its own pages alone.
+    // Each store table whose tree reaches a page of another tree's that it does not own is read
+    // again from its own pages alone. The other kept tables' trees count as one, its indexes' as
+    // another.
     bool takeSharedPages() {
-        if (!keptSchema_ || roots_.size() < 2) return true;
-        if (!exec("CREATE TEMP TABLE salvage_roots (root INTEGER PRIMARY KEY)")) return false;
-        for (const auto& [root, isTable] : roots_) {
-            if (!exec("INSERT INTO temp.salvage_roots VALUES (" + std::to_string(root) + ")")) return false;
+        if (!pages_.surveyed() || pages_.keptRoots().size() < 2) return true;
+        constexpr std::int64_t kOtherTables = -1;
+        constexpr std::int64_t kIndexes = -2;
+        // Every tree's pages: each store table's, and the two groups'.
+        std::map<std::int64_t, std::vector<std::int64_t>> reached;
+        std::map<std::int64_t, std::vector<std::int64_t>> groupRoots;
+        std::set<std::int64_t> storeRoots;
+        for (const auto& [name, root] : pages_.storeRoots()) storeRoots.insert(root);
+        for (const auto& [root, isTable] : pages_.keptRoots()) {
+            if (storeRoots.count(root)) reached[root] = pages_.reach(root);
+            else groupRoots[isTable ? kOtherTables : kIndexes].push_back(root);
         }
-        // Every page of every tree, each read once a tree.
-        if (!exec("CREATE TEMP TABLE salvage_reach AS WITH RECURSIVE reach(root, page) AS (SELECT root, root FROM "
-                  "temp.salvage_roots UNION SELECT reach.root, p.child FROM reach, sqlite_dbptr('kept') AS p WHERE "
-                  "p.pgno = reach.page) SELECT root, page FROM reach")) {
-            return false;
+        for (const auto& [group, roots] : groupRoots) {
+            std::set<std::int64_t> pages;
+            for (const std::int64_t root : roots) {
+                for (const std::int64_t page : pages_.reach(root)) pages.insert(page);
+            }
+            reached[group].assign(pages.begin(), pages.end());
+        }
+        std::map<std::int64_t, std::vector<std::int64_t>> treesOf;
+        for (const auto& [tree, pages] : reached) {
+            for (const std::int64_t page : pages) treesOf[page].push_back(tree);
         }
         std::map<std::int64_t, std::vector<std::int64_t>> shared;
-        {
-            Statement find(work_, "SELECT page, root FROM temp.salvage_reach WHERE page IN (SELECT page FROM "
-                                  "temp.salvage_reach GROUP BY page HAVING count(*) > 1) ORDER BY page, root");
-            int rc;
-            while ((rc = find.step()) == SQLITE_ROW) {
-                shared[sqlite3_column_int64(*find, 0)].push_back(sqlite3_column_int64(*find, 1));
-            }
-            if (rc != SQLITE_DONE) return fail();
+        for (auto& [page, trees] : treesOf) {
+            if (trees.size() > 1) shared[page] = trees;
         }
         if (shared.empty()) return true;
-        // Where each tree points at a shared page, and the stretches of rowids of the subtrees no
-        // tree reaches.
+        // Where each tree points at a shared page.
         std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>> parents;
-        {
-            Statement find(work_, "SELECT r.root, p.pgno, p.child FROM temp.salvage_reach AS r, sqlite_dbptr('kept') AS "
-                                  "p WHERE p.pgno = r.page");
-            while (find.step() == SQLITE_ROW) {
-                const std::int64_t child = sqlite3_column_int64(*find, 2);
-                if (shared.count(child)) {
-                    parents[{sqlite3_column_int64(*find, 0), child}].push_back(sqlite3_column_int64(*find, 1));
+        for (const auto& [tree, pages] : reached) {
+            for (const std::int64_t page : pages) {
+                for (const std::int64_t child : pages_.childrenOf(page)) {
+                    if (shared.count(child)) parents[{tree, child}].push_back(page);
                 }
             }
         }
         // Subtrees no tree reaches: (top page, first rowid, last rowid).
         std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> lostStretches;
         if (hasLost()) {
-            Statement stretches(work_, std::string("SELECT rootpgno, min(id), max(id) FROM main.") + kLost +
-                                           " WHERE id IS NOT NULL AND rootpgno IS NOT NULL GROUP BY rootpgno");
+            Statement stretches(work_, std::string("SELECT keptTop(pgno) AS top, min(id), max(id) FROM main.") + kLost +
+                                           " WHERE id IS NOT NULL GROUP BY top");
             while (stretches.step() == SQLITE_ROW) {
                 lostStretches.emplace_back(sqlite3_column_int64(*stretches, 0), sqlite3_column_int64(*stretches, 1),
                                            sqlite3_column_int64(*stretches, 2));
             }
         }
-        std::map<std::int64_t, std::vector<std::int64_t>> excluded;
-        for (const auto& [page, roots] : shared) {
-            const int type = pageType(keptPage(work_, page), page);
-            std::vector<std::int64_t> tableRoots;
-            for (const std::int64_t root : roots) {
-                if (roots_[root]) tableRoots.push_back(root);
-            }
+        const auto isTableTree = [](std::int64_t tree) { return tree != kIndexes; };
+        std::map<std::int64_t, std::set<std::int64_t>> excluded;
+        for (const auto& [page, trees] : shared) {
+            const int type = pages_.typeOf(page);
+            std::vector<std::int64_t> tableTrees;
+            std::copy_if(trees.begin(), trees.end(), std::back_inserter(tableTrees), isTableTree);
             if (type == 0x0a || type == 0x02) {
-                for (const std::int64_t root : tableRoots) excluded[root].push_back(page);
+                for (const std::int64_t tree : tableTrees) excluded[tree].insert(page);
                 continue;
             }
             // A tree's own root is its own, whoever else points at it.
-            if (roots_.count(page)) {
-                for (const std::int64_t root : tableRoots) {
-                    if (root != page) excluded[root].push_back(page);
+            if (pages_.keptRoots().count(page)) {
+                for (const std::int64_t tree : tableTrees) {
+                    if (tree != page) excluded[tree].insert(page);
                 }
                 continue;
             }
-            const auto keys = keysOf(work_, page);
-            if ((type != 0x0d && type != 0x05) || !keys || tableRoots.size() < 2) continue;
+            const auto keys = keysOf(pages_, page);
+            if ((type != 0x0d && type != 0x05) || !keys || tableTrees.size() < 2) {
+                if (pages_.spent()) return fail();
+                continue;
+            }
             // Per tree: whether a slot pointing here holds the page's rowids, and whether a subtree
             // no tree reaches would fit that slot better (its rowids in the slot, its page number
             // nearer the slot's neighbours': pages are given out as a tree grows), the pointer's
             // own page, lost for this one.
             std::vector<std::int64_t> holding;
             std::vector<std::int64_t> holdingNothingLost;
-            for (const std::int64_t root : tableRoots) {
+            for (const std::int64_t tree : tableTrees) {
                 bool holds = false;
                 bool lostHere = false;
-                for (const std::int64_t parent : parents[{root, page}]) {
-                    const auto slots = slotsOf(keptPage(work_, parent), parent);
+                for (const std::int64_t parent : parents[{tree, page}]) {
+                    std::vector<std::uint8_t> bytes;
+                    if (!pages_.page(parent, bytes)) return fail();
+                    const auto slots = slotsOf(bytes, parent);
                     for (std::size_t i = 0; i < slots.size(); ++i) {
                         const Slot& slot = slots[i];
                         if (slot.child != page || !(slot.lower < keys->first && keys->second <= slot.upper)) continue;
@@ -325,17 +294,17 @@ public:
                         }
                     }
                 }
-                if (holds) holding.push_back(root);
-                if (holds && !lostHere) holdingNothingLost.push_back(root);
+                if (holds) holding.push_back(tree);
+                if (holds && !lostHere) holdingNothingLost.push_back(tree);
             }
             const auto& owners = !holdingNothingLost.empty() ? holdingNothingLost : holding;
-            if (owners.empty() || owners.size() == tableRoots.size()) continue;
-            for (const std::int64_t root : tableRoots) {
-                if (std::find(owners.begin(), owners.end(), root) == owners.end()) excluded[root].push_back(page);
+            if (owners.empty() || owners.size() == tableTrees.size()) continue;
+            for (const std::int64_t tree : tableTrees) {
+                if (std::find(owners.begin(), owners.end(), tree) == owners.end()) excluded[tree].insert(page);
             }
         }
         for (const auto& [root, pages] : excluded) {
-            for (const auto& [name, tableRoot] : keptRoots_) {
+            for (const auto& [name, tableRoot] : pages_.storeRoots()) {
                 if (tableRoot != root) continue;
                 if (!readAgain(name, root, pages)) return false;
                 strayed_.insert(name);
@@ -345,164 +314,132 @@ public:
     }
 
     // Rows of each store table that do not fit it are unreadable (a stray page's, or damaged ones
-    // the extension decoded as it could), and each table gets the store's columns it lacks; a
-    // table the extension did not make is made.
+    // the extension decoded as it could), as are those whose values did not read; a table the
+    // extension did not make is made.
     bool takeUnfitRows(APMKeptFileReader::Outcome& outcome) {
         for (const Table& table : tables_) {
-            const auto kept = columnsOf(work_, "main", table.name);
-            if (kept.empty()) {
-                if (!makeTable(table)) return false;
+            if (const auto broken = pages_.unreadableByTable().find(table.name); broken != pages_.unreadableByTable().end()) {
+                unfit_[table.name] += broken->second;
+                outcome.unreadable += broken->second;
+            }
+            if (columnsOf(work_, "main", table.name).empty()) {
+                if (!exec(declarationOf(table))) return false;
                 continue;
             }
             std::vector<std::string> values;
-            for (const Column& column : table.columns) {
-                const bool has = std::any_of(kept.begin(), kept.end(), [&](const Column& k) { return k.name == column.name; });
-                values.push_back(has ? APMQuotedIdentifier(column.name) : "NULL");
-            }
-            if (!exec("DELETE FROM main." + APMQuotedIdentifier(table.name) + " WHERE NOT (" +
-                      fitsSQL(table, values, "rowid") + ")")) {
-                return false;
-            }
-            if (const int unfit = sqlite3_changes(work_); unfit > 0) {
-                unfit_[table.name] = unfit;
+            for (const Column& column : table.columns) values.push_back(APMQuotedIdentifier(column.name));
+            const std::string name = "main." + APMQuotedIdentifier(table.name);
+            const std::string fits = fitsSQL(table, values, "rowid");
+            // Rows and those that do not fit in one pass; a second only where some do not.
+            Statement rows(work_, "SELECT count(*), total(NOT (" + fits + ")) FROM " + name);
+            if (rows.step() != SQLITE_ROW) return fail();
+            const auto unfit = static_cast<std::int64_t>(sqlite3_column_double(*rows, 1));
+            rows_[table.name] = sqlite3_column_int64(*rows, 0) - unfit;
+            if (unfit > 0) {
+                if (!exec("DELETE FROM " + name + " WHERE NOT (" + fits + ")")) return false;
+                unfit_[table.name] += unfit;
                 outcome.unreadable += unfit;
-            }
-            for (const Column& column : table.columns) {
-                const bool has = std::any_of(kept.begin(), kept.end(), [&](const Column& k) { return k.name == column.name; });
-                if (!has && !exec("ALTER TABLE main." + APMQuotedIdentifier(table.name) + " ADD COLUMN " +
-                                  APMQuotedIdentifier(column.name))) {
-                    return false;
-                }
             }
         }
         return true;
     }
 
     // Each row of a page no tree reaches into the tables it fits (APMKeptFileReader.h says which
-    // where several do), each decided on the tables as the walk left them.
+    // where several do), each decided on the tables as the walk left them, a table at a time.
     bool placeLostRows(APMKeptFileReader::Outcome& outcome) {
+        outcome.unreadable += pages_.unreadableLost();
         if (!hasLost()) return true;
         const std::size_t width = lostWidth();
         std::vector<std::string> fields;
         for (std::size_t i = 0; i < width; ++i) fields.push_back("c" + std::to_string(i));
+        const std::string lost = std::string("main.") + kLost;
         // The schema's own records on pages no tree reaches (its first page lost, the rest not):
         // its roots, and no rows of any table.
         const std::string schemaRecord = width < 5 ? std::string("0")
                                                    : "nfield = 5 AND c0 IN ('table', 'index', 'view', 'trigger') AND "
                                                      "typeof(c1) = 'text' AND typeof(c3) = 'integer'";
-        if (!keptSchema_ && width >= 5) {
-            Statement roots(work_, std::string("SELECT c1, c3 FROM main.") + kLost + " WHERE " + schemaRecord +
-                                       " AND c0 = 'table'");
+        if (!pages_.schemaRead() && width >= 5) {
+            Statement roots(work_, "SELECT c1, c3 FROM " + lost + " WHERE " + schemaRecord + " AND c0 = 'table'");
             while (roots.step() == SQLITE_ROW) lostSchemaRoots_[APMColumnText(*roots, 0)] = sqlite3_column_int64(*roots, 1);
         }
-        // Per lost row, the tables it fits.
-        std::map<std::int64_t, std::vector<std::size_t>> fitting;
+        // Per lost row, in one pass over them, the first table it fits (t the table's number, -1 for
+        // none) and how many it fits; then each table of a row that fits several (t = -2 marking
+        // the row), kept while narrowing.
+        std::string first = "CASE";
+        std::string count = "0";
+        std::string each = "CASE k.t";
+        std::string numbers;
         for (std::size_t t = 0; t < tables_.size(); ++t) {
             const Table& table = tables_[t];
-            Statement fit(work_, std::string("SELECT rowid FROM main.") + kLost + " WHERE id IS NOT NULL AND NOT (" +
-                                     schemaRecord + ") AND nfield <= " + std::to_string(table.columns.size()) + " AND " +
-                                     fitsSQL(table, fields, "id"));
-            int rc;
-            while ((rc = fit.step()) == SQLITE_ROW) fitting[sqlite3_column_int64(*fit, 0)].push_back(t);
-            if (rc != SQLITE_DONE) return fail();
+            const std::string fits = "(nfield <= " + std::to_string(table.columns.size()) + " AND " + fitsSQL(table, fields, "id") + ")";
+            first += " WHEN " + fits + " THEN " + std::to_string(t);
+            count += " + " + fits;
+            each += " WHEN " + std::to_string(t) + " THEN " + fits;
+            numbers += numbers.empty() ? "SELECT " + std::to_string(t) + " AS t" : " UNION ALL SELECT " + std::to_string(t);
         }
-        std::vector<std::pair<std::int64_t, std::vector<std::size_t>>> decided;
+        if (!exec("CREATE TEMP TABLE salvage_fit (t INTEGER, row INTEGER, keep INTEGER, PRIMARY KEY (t, row)) WITHOUT ROWID") ||
+            !exec("INSERT INTO temp.salvage_fit SELECT CASE WHEN n > 1 THEN -2 ELSE t END, row, 1 FROM (SELECT " + first +
+                  " ELSE -1 END AS t, rowid AS row, " + count + " AS n FROM " + lost + " WHERE id IS NOT NULL AND NOT (" +
+                  schemaRecord + "))") ||
+            !exec("INSERT INTO temp.salvage_fit SELECT k.t, l.rowid, 1 FROM temp.salvage_fit AS m, " + lost + " AS l, (" +
+                  numbers + ") AS k WHERE m.t = -2 AND l.rowid = m.row AND " + each + " END")) {
+            return false;
+        }
         {
-            Statement rows(work_, std::string("SELECT rowid, rootpgno, id FROM main.") + kLost +
-                                      " WHERE id IS NOT NULL AND NOT (" + schemaRecord + ")");
-            int rc;
-            while ((rc = rows.step()) == SQLITE_ROW) {
-                const std::int64_t row = sqlite3_column_int64(*rows, 0);
-                const std::optional<std::int64_t> top = sqlite3_column_type(*rows, 1) == SQLITE_NULL
-                                                            ? std::nullopt
-                                                            : std::optional(sqlite3_column_int64(*rows, 1));
-                const std::int64_t id = sqlite3_column_int64(*rows, 2);
-                const auto found = fitting.find(row);
-                if (found == fitting.end()) {
-                    ++outcome.unreadable;
-                    continue;
-                }
-                std::vector<std::size_t> chosen = found->second;
-                narrow(chosen, [&](std::size_t t) { return top && rootOf(tables_[t]) == *top; });
-                narrow(chosen, [&](std::size_t t) { return indexHolds(tables_[t], row, id); });
-                narrow(chosen, [&](std::size_t t) { return !hasRowid(tables_[t], id); });
-                decided.emplace_back(row, std::move(chosen));
-            }
-            if (rc != SQLITE_DONE) return fail();
+            Statement unfit(work_, "SELECT count(*) FROM temp.salvage_fit WHERE t = -1");
+            if (unfit.step() != SQLITE_ROW) return fail();
+            outcome.unreadable += sqlite3_column_int64(*unfit, 0);
         }
+        if (!narrowLostRows(width)) return false;
+        // How many rows went to several tables alike.
         std::map<std::string, std::int64_t> alike;
-        for (const auto& [row, chosen] : decided) {
-            for (const std::size_t t : chosen) {
-                if (!insertLost(tables_[t], row, width)) return false;
-                if (sqlite3_changes(work_) > 0) ++fromLost_[tables_[t].name];
-            }
-            if (chosen.size() > 1) {
+        {
+            Statement alikeRows(work_, "SELECT group_concat(t, ' ') FROM (SELECT row, t FROM temp.salvage_fit WHERE t >= 0 "
+                                       "AND row IN (SELECT row FROM temp.salvage_fit WHERE t = -2) ORDER BY row, t) GROUP BY "
+                                       "row HAVING count(*) > 1");
+            int rc;
+            while ((rc = alikeRows.step()) == SQLITE_ROW) {
                 std::vector<std::string> names;
-                for (const std::size_t t : chosen) names.push_back(tables_[t].name);
+                for (const std::string& t : NSString::componentsSeparatedByString(APMColumnText(*alikeRows, 0), " ")) {
+                    names.push_back(tables_[static_cast<std::size_t>(std::stoul(t))].name);
+                }
                 ++alike[NSString::componentsJoinedByString(names, " and ")];
             }
+            if (rc != SQLITE_DONE) return fail();
         }
         for (const auto& [names, count] : alike) {
             alikeNote_ += "; " + std::to_string(count) + " rows that fit " + names + " alike, carried into each";
         }
-        return true;
-    }
-
-    // A value longer than fits in its page goes on in a chain of overflow pages, which the
-    // extension follows without asking where it should end: a chain broken on the way gives the
-    // value a made-up end. Where the kept file's own tree still leads to the row, SQLite's read of
-    // the value is the check; a row whose value it finds damaged, or reads otherwise, is
-    // unreadable.
-    bool dropBrokenLongValues(APMKeptFileReader::Outcome& outcome) {
-        if (!keptSchema_ || !reader_) return true;
-        Statement size(reader_, "PRAGMA page_size");
-        if (size.step() != SQLITE_ROW) return true;
-        const std::int64_t local = sqlite3_column_int64(*size, 0) - 35;
-        for (const Table& table : tables_) {
-            if (!keptRoots_.count(table.name)) continue;
-            const std::string name = APMQuotedIdentifier(table.name);
-            for (const Column& column : columnsOf(work_, "kept", table.name)) {
-                const std::string value = APMQuotedIdentifier(column.name);
-                std::vector<std::int64_t> longRows;
-                {
-                    Statement find(work_, "SELECT rowid FROM main." + name + " WHERE length(CAST(" + value +
-                                              " AS BLOB)) > " + std::to_string(local));
-                    while (find.step() == SQLITE_ROW) longRows.push_back(sqlite3_column_int64(*find, 0));
-                }
-                std::vector<std::int64_t> broken;
-                for (const std::int64_t row : longRows) {
-                    Statement there(reader_, "SELECT 1 FROM " + name + " WHERE rowid = ?1");
-                    sqlite3_bind_int64(*there, 1, row);
-                    if (there.step() != SQLITE_ROW) continue;
-                    Statement same(reader_, "SELECT " + value + " FROM " + name + " WHERE rowid = ?1");
-                    sqlite3_bind_int64(*same, 1, row);
-                    bool whole = same.step() == SQLITE_ROW;
-                    if (whole) {
-                        Statement mine(work_, "SELECT " + value + " IS ?2 FROM main." + name + " WHERE rowid = ?1");
-                        sqlite3_bind_int64(*mine, 1, row);
-                        sqlite3_bind_value(*mine, 2, sqlite3_column_value(*same, 0));
-                        whole = mine.step() == SQLITE_ROW && sqlite3_column_int(*mine, 0) == 1;
-                    }
-                    if (!whole) broken.push_back(row);
-                }
-                for (const std::int64_t row : broken) {
-                    Statement drop(work_, "DELETE FROM main." + name + " WHERE rowid = ?1");
-                    sqlite3_bind_int64(*drop, 1, row);
-                    if (drop.step() != SQLITE_DONE) return fail();
-                    ++unfit_[table.name];
-                    ++outcome.unreadable;
-                }
+        // Into each table the rows chosen for it, in the order they were found: one whose rowid the
+        // table has already is the same row.
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            const Table& table = tables_[t];
+            std::string names;
+            std::string values;
+            for (std::size_t i = 0; i < table.columns.size(); ++i) {
+                names += ", " + APMQuotedIdentifier(table.columns[i].name);
+                const std::string field = i < width ? "l.c" + std::to_string(i) : "NULL";
+                values += ", " + (table.rowidKey == i ? "coalesce(" + field + ", l.id)" : field);
+            }
+            const std::string into = "INSERT OR IGNORE INTO main." + APMQuotedIdentifier(table.name);
+            const std::string from = " FROM temp.salvage_fit AS f, " + lost + " AS l WHERE f.t = " + std::to_string(t) +
+                                     " AND l.rowid = f.row ORDER BY f.row";
+            if (!exec(table.rowidKey ? into + " (" + names.substr(2) + ") SELECT " + values.substr(2) + from
+                                     : into + " (rowid" + names + ") SELECT l.id" + values + from)) {
+                return false;
+            }
+            if (const int placed = sqlite3_changes(work_); placed > 0) {
+                fromLost_[table.name] += placed;
+                rows_[table.name] += placed;
             }
         }
-        return true;
+        return exec("DROP TABLE temp.salvage_fit");
     }
 
-    bool count(APMKeptFileReader::Outcome& outcome) {
+    bool count(APMKeptFileReader::Outcome& outcome, bool lostRead) {
         for (const Table& table : tables_) {
-            Statement rows(work_, "SELECT count(*) FROM main." + APMQuotedIdentifier(table.name));
-            if (!rows) continue;
-            if (rows.step() != SQLITE_ROW) return fail();
-            const std::int64_t count = sqlite3_column_int64(*rows, 0);
+            const auto rows = rows_.find(table.name);
+            const std::int64_t count = rows == rows_.end() ? 0 : rows->second;
             const auto unfit = unfit_.find(table.name);
             if (count == 0 && unfit == unfit_.end()) continue;
             outcome.rows += count;
@@ -515,14 +452,19 @@ public:
             outcome.detail += (outcome.detail.empty() ? "" : "; ") + line;
         }
         outcome.detail += alikeNote_;
-        if (!keptSchema_) outcome.detail = "schema unreadable" + std::string(outcome.detail.empty() ? "" : "; ") + outcome.detail;
+        if (!lostRead) {
+            outcome.leftBehind = pages_.lostRows();
+            outcome.detail += (outcome.detail.empty() ? "" : "; ") + std::to_string(outcome.leftBehind) +
+                              " rows of pages no tree reaches left behind, their reading past the file's budget";
+        }
+        if (pages_.surveyed() && !pages_.schemaRead()) {
+            outcome.detail = "schema unreadable" + std::string(outcome.detail.empty() ? "" : "; ") + outcome.detail;
+        }
         return true;
     }
 
     // The code of the working copy's last failure.
     int failure() const { return failure_; }
-    // Its statements finalized, before the transaction ends.
-    void finish() { statements_.clear(); }
 
 private:
     bool exec(const std::string& sql) {
@@ -534,142 +476,155 @@ private:
         if (failure_ == SQLITE_OK) failure_ = SQLITE_ERROR;
         return false;
     }
-    bool hasLost() {
-        return !columnsOf(work_, "main", kLost).empty();
-    }
+    bool hasLost() { return !columnsOf(work_, "main", kLost).empty(); }
     std::size_t lostWidth() {
         const std::size_t columns = columnsOf(work_, "main", kLost).size();
         return columns > 4 ? columns - 4 : 0;
     }
-    // An empty copy of a store table: its columns with their affinities, its rowid key.
-    bool makeTable(const Table& table) {
-        std::string columns;
-        for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            static const char* const kTypes[] = {"INTEGER", "TEXT", "BLOB", "REAL"};
-            columns += (i ? ", " : "") + APMQuotedIdentifier(table.columns[i].name) + " " +
-                       kTypes[static_cast<int>(affinityOf(table.columns[i].type))] +
-                       (table.rowidKey == i ? " PRIMARY KEY" : "");
-        }
-        return exec("CREATE TABLE main." + APMQuotedIdentifier(table.name) + " (" + columns + ")");
-    }
-    // Keeps of `chosen` those `prefer` takes, when it takes some but not all.
-    template <typename Prefer>
-    static void narrow(std::vector<std::size_t>& chosen, Prefer&& prefer) {
-        if (chosen.size() < 2) return;
-        std::vector<std::size_t> kept;
-        std::copy_if(chosen.begin(), chosen.end(), std::back_inserter(kept), prefer);
-        if (!kept.empty()) chosen = kept;
-    }
     // Where the kept file had the table's root: by its schema, else by the schema's records found on
     // pages no tree reaches, else where a fresh file of the same code has it.
     std::int64_t rootOf(const Table& table) const {
-        const auto& roots = keptSchema_ ? keptRoots_ : lostSchemaRoots_;
-        const auto found = roots.find(table.name);
-        if (found != roots.end()) return found->second;
-        return keptSchema_ ? 0 : table.freshRoot;
+        if (pages_.schemaRead()) {
+            const auto found = pages_.storeRoots().find(table.name);
+            return found != pages_.storeRoots().end() ? found->second : 0;
+        }
+        const auto found = lostSchemaRoots_.find(table.name);
+        return found != lostSchemaRoots_.end() ? found->second : table.freshRoot;
     }
-    bool hasRowid(const Table& table, std::int64_t id) {
-        Statement& find = cached("SELECT 1 FROM main." + APMQuotedIdentifier(table.name) + " WHERE rowid = ?1");
-        sqlite3_bind_int64(*find, 1, id);
-        const bool has = find.step() == SQLITE_ROW;
-        find.reset();
-        return has;
-    }
-    // A statement prepared once for the placement, reset for its next use.
-    Statement& cached(const std::string& sql) {
-        auto& statement = statements_[sql];
-        if (!statement) statement = std::make_unique<Statement>(work_, sql);
-        return *statement;
-    }
-    // Whether an index of the kept file's holds the lost row's key and rowid.
-    bool indexHolds(const Table& table, std::int64_t row, std::int64_t id) {
-        if (!keptSchema_ || !reader_) return false;
-        const auto indexes = keptIndexes_.find(table.name);
-        if (indexes == keptIndexes_.end()) return false;
-        for (const std::string& index : indexes->second) {
-            Statement columns(reader_, "PRAGMA index_info(" + APMQuotedIdentifier(index) + ")");
-            std::string where;
-            std::string fields;
-            while (columns.step() == SQLITE_ROW) {
-                const std::string name = APMColumnText(*columns, 2);
-                const auto at = std::find_if(table.columns.begin(), table.columns.end(),
-                                             [&](const Column& column) { return column.name == name; });
-                if (at == table.columns.end()) {
-                    where.clear();
-                    break;
-                }
-                fields += (fields.empty() ? "" : ", ") + std::string("c") + std::to_string(at - table.columns.begin());
-                where += APMQuotedIdentifier(name) + " IS ? AND ";
+
+    // Of the tables a row fits alike, those a rule prefers, rule by rule: its tree's top is the
+    // table's root; an index of the table's holds it; the table lacks its rowid.
+    bool narrowLostRows(std::size_t width) {
+        const std::string lost = std::string("main.") + kLost;
+        const std::string several = "row IN (SELECT row FROM temp.salvage_fit WHERE t = -2)";
+        {
+            Statement any(work_, "SELECT 1 FROM temp.salvage_fit WHERE t = -2 LIMIT 1");
+            const int rc = any.step();
+            if (rc == SQLITE_DONE) return true;
+            if (rc != SQLITE_ROW) return fail();
+        }
+        // Keeps of each row's tables those marked, when some but not all are.
+        const auto narrow = [&] {
+            return exec("DELETE FROM temp.salvage_fit WHERE t >= 0 AND NOT keep AND row IN (SELECT row FROM temp.salvage_fit "
+                        "WHERE t >= 0 AND " + several + " GROUP BY row HAVING sum(keep) > 0 AND sum(keep) < count(*))") &&
+                   exec("UPDATE temp.salvage_fit SET keep = 1 WHERE NOT keep");
+        };
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            if (!exec("UPDATE temp.salvage_fit SET keep = (SELECT keptTop(pgno) = " + std::to_string(rootOf(tables_[t])) +
+                      " FROM " + lost + " WHERE rowid = salvage_fit.row) WHERE t = " + std::to_string(t) + " AND " + several)) {
+                return false;
             }
-            if (where.empty()) continue;
-            Statement values(work_, "SELECT " + fields + std::string(" FROM main.") + kLost + " WHERE rowid = ?1");
-            sqlite3_bind_int64(*values, 1, row);
-            if (values.step() != SQLITE_ROW) continue;
-            Statement holds(reader_, "SELECT 1 FROM " + APMQuotedIdentifier(table.name) + " INDEXED BY " +
-                                         APMQuotedIdentifier(index) + " WHERE " + where + "rowid = ?");
-            const int count = sqlite3_column_count(*values);
-            for (int i = 0; i < count; ++i) sqlite3_bind_value(*holds, i + 1, sqlite3_column_value(*values, i));
-            sqlite3_bind_int64(*holds, count + 1, id);
-            if (holds.step() == SQLITE_ROW) return true;
         }
-        return false;
-    }
-    // A lost row into `table`'s copy, under its rowid: one the table has already is the same row.
-    bool insertLost(const Table& table, std::int64_t row, std::size_t width) {
-        std::string names;
-        std::string values;
-        for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            names += ", " + APMQuotedIdentifier(table.columns[i].name);
-            const std::string field = i < width ? "c" + std::to_string(i) : "NULL";
-            values += ", " + (table.rowidKey == i ? "coalesce(" + field + ", id)" : field);
+        if (!narrow()) return false;
+        bool marked = false;
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            if (!markIndexed(t, width, several, marked)) return false;
         }
-        const std::string into = "INSERT OR IGNORE INTO main." + APMQuotedIdentifier(table.name);
-        const std::string from = std::string(" FROM main.") + kLost + " WHERE rowid = ?1";
-        Statement& insert = cached(table.rowidKey ? into + " (" + names.substr(2) + ") SELECT " + values.substr(2) + from
-                                                  : into + " (rowid" + names + ") SELECT id" + values + from);
-        sqlite3_bind_int64(*insert, 1, row);
-        const int rc = insert.step();
-        insert.reset();
-        return rc == SQLITE_DONE || fail();
+        if (marked && !narrow()) return false;
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            if (!exec("UPDATE temp.salvage_fit SET keep = NOT EXISTS (SELECT 1 FROM main." +
+                      APMQuotedIdentifier(tables_[t].name) + " WHERE rowid = (SELECT id FROM " + lost +
+                      " WHERE rowid = salvage_fit.row)) WHERE t = " + std::to_string(t) + " AND " + several)) {
+                return false;
+            }
+        }
+        return narrow();
     }
+
+    // Marks the rows of table `t` that fit others alike by whether an index of the kept file's,
+    // one the store has too, holds their key and rowid: its pages read through the view.
+    bool markIndexed(std::size_t t, std::size_t width, const std::string& several, bool& marked) {
+        const Table& table = tables_[t];
+        const auto kept = pages_.keptIndexes().find(table.name);
+        if (kept == pages_.keptIndexes().end()) return true;
+        bool cleared = false;
+        for (const APMKeptPages::KeptIndex& index : kept->second) {
+            const auto own = std::find_if(table.indexes.begin(), table.indexes.end(),
+                                          [&](const APMKeptFileReader::Index& mine) { return mine.name == index.name; });
+            if (own == table.indexes.end() || own->columns.empty()) continue;
+            // Its entries: the key's fields, then the rowid.
+            const std::size_t keys = own->columns.size();
+            std::string fields;
+            std::string columns;
+            std::string matches;
+            for (std::size_t i = 0; i < keys; ++i) {
+                fields += ", max(CASE WHEN field = " + std::to_string(i) + " THEN value END)";
+                columns += ", k" + std::to_string(i);
+                const std::size_t column = own->columns[i];
+                const std::string value = column < width ? "l.c" + std::to_string(column) : std::string("NULL");
+                matches += " AND x.k" + std::to_string(i) + " IS " +
+                           (table.rowidKey == column ? "coalesce(" + value + ", l.id)" : value);
+            }
+            if (!exec("DROP TABLE IF EXISTS temp.salvage_index") ||
+                !exec("CREATE TEMP TABLE salvage_index (id INTEGER" + columns + ")") || !pagesOf(index.root, true) ||
+                !exec("INSERT INTO temp.salvage_index SELECT * FROM (SELECT max(CASE WHEN field = " + std::to_string(keys) +
+                      " THEN value END) AS id" + fields +
+                      " FROM temp.salvage_pages AS p, sqlite_dbdata('getpage()') AS d WHERE d.pgno = p.page GROUP BY "
+                      "d.pgno, d.cell) WHERE id IS NOT NULL") ||
+                !exec("CREATE INDEX temp.salvage_index_id ON salvage_index (id)")) {
+                return false;
+            }
+            if (!cleared && !exec("UPDATE temp.salvage_fit SET keep = 0 WHERE t = " + std::to_string(t) + " AND " + several)) {
+                return false;
+            }
+            cleared = true;
+            if (!exec("UPDATE temp.salvage_fit SET keep = 1 WHERE t = " + std::to_string(t) + " AND " + several +
+                      " AND EXISTS (SELECT 1 FROM temp.salvage_index AS x, main." + kLost +
+                      " AS l WHERE l.rowid = salvage_fit.row AND x.id = l.id" + matches + ")")) {
+                return false;
+            }
+            marked = true;
+        }
+        return !cleared || exec("DROP TABLE IF EXISTS temp.salvage_index");
+    }
+
+    // The pages a walk from `root` reaches in temp.salvage_pages, but `excluded` and what is below
+    // them; with `whole`, those whose every cell is shown alone.
+    bool pagesOf(std::int64_t root, bool whole, const std::set<std::int64_t>& excluded = {}) {
+        if (!exec("DROP TABLE IF EXISTS temp.salvage_pages") ||
+            !exec("CREATE TEMP TABLE salvage_pages (page INTEGER PRIMARY KEY)")) {
+            return false;
+        }
+        Statement insert(work_, "INSERT OR IGNORE INTO temp.salvage_pages VALUES (?1)");
+        for (const std::int64_t page : pages_.reach(root, excluded)) {
+            if (whole && !pages_.complete(page)) continue;
+            sqlite3_bind_int64(*insert, 1, page);
+            if (insert.step() != SQLITE_DONE) return fail();
+            sqlite3_reset(*insert);
+        }
+        return true;
+    }
+
     // The table's rows read again from the pages its tree reaches but `excluded` and what is below them.
-    bool readAgain(const std::string& table, std::int64_t root, const std::vector<std::int64_t>& excluded) {
-        std::optional<std::size_t> rowidKey;
-        const auto kept = columnsOf(work_, "main", table, &rowidKey);
-        if (kept.empty()) return true;
-        std::string list;
-        for (const std::int64_t page : excluded) list += (list.empty() ? "" : ", ") + std::to_string(page);
+    bool readAgain(const std::string& name, std::int64_t root, const std::set<std::int64_t>& excluded) {
+        const auto table = std::find_if(tables_.begin(), tables_.end(), [&](const Table& t) { return t.name == name; });
+        if (table == tables_.end()) return true;
         std::string names;
         std::string fields;
-        for (std::size_t i = 0; i < kept.size(); ++i) {
-            if (rowidKey == i) continue;
-            names += ", " + APMQuotedIdentifier(kept[i].name);
+        for (std::size_t i = 0; i < table->columns.size(); ++i) {
+            if (table->rowidKey == i) continue;
+            names += ", " + APMQuotedIdentifier(table->columns[i].name);
             fields += ", max(CASE WHEN field = " + std::to_string(i) + " THEN value END)";
         }
-        return exec("DELETE FROM main." + APMQuotedIdentifier(table)) &&
-               exec("WITH RECURSIVE own(page) AS (SELECT " + std::to_string(root) +
-                    " UNION SELECT p.child FROM own, sqlite_dbptr('kept') AS p WHERE p.pgno = own.page AND p.child NOT "
-                    "IN (" + list + ")) INSERT OR IGNORE INTO main." + APMQuotedIdentifier(table) + " (rowid" + names +
+        return pagesOf(root, false, excluded) && exec("DELETE FROM main." + APMQuotedIdentifier(name)) &&
+               exec("INSERT OR IGNORE INTO main." + APMQuotedIdentifier(name) + " (rowid" + names +
                     ") SELECT * FROM (SELECT max(CASE WHEN field = -1 THEN value END) AS id" + fields +
-                    " FROM sqlite_dbdata('kept') AS d, own WHERE d.pgno = own.page GROUP BY d.pgno, d.cell) WHERE id "
-                    "IS NOT NULL ORDER BY id");
+                    " FROM temp.salvage_pages AS p, sqlite_dbdata('getpage()') AS d WHERE d.pgno = p.page GROUP BY "
+                    "d.pgno, d.cell) WHERE id IS NOT NULL ORDER BY id") &&
+               exec("DROP TABLE temp.salvage_pages");
     }
 
     sqlite3* work_;
-    sqlite3* reader_;
-    std::vector<Table> tables_;
-    bool keptSchema_ = false;
-    std::map<std::string, std::int64_t> keptRoots_;
-    std::map<std::string, std::vector<std::string>> keptIndexes_;
-    // Every root of the kept schema, and whether it is a table's.
-    std::map<std::int64_t, bool> roots_;
+    APMKeptPages& pages_;
+    const std::vector<Table>& tables_;
     std::map<std::string, std::int64_t> lostSchemaRoots_;
-    // Per table, the rows read that did not fit it.
+    // Per table, the rows read that did not fit it or whose values did not read.
     std::map<std::string, std::int64_t> unfit_;
     std::map<std::string, std::int64_t> fromLost_;
+    // Per table, the rows it holds.
+    std::map<std::string, std::int64_t> rows_;
     std::set<std::string> strayed_;
     std::string alikeNote_;
-    std::map<std::string, std::unique_ptr<Statement>> statements_;
     int failure_ = SQLITE_OK;
 };
 
@@ -699,11 +654,81 @@ NSErrorPtr readError(const std::string& keptPath, int code, const std::string& m
                              "read kept database," + std::to_string(code & 0xff));
 }
 
+// The extension over `input` into `workingPath`: SQLite's code and message.
+std::pair<int, std::string> recover(sqlite3* input, const std::string& workingPath, bool lostAndFound) {
+    sqlite3_recover* recover = sqlite3_recover_init(input, "main", SQLiteFileIOURI(workingPath, true).c_str());
+    if (!recover) return {SQLITE_NOMEM, sqlite3_errstr(SQLITE_NOMEM)};
+    if (lostAndFound) (void)sqlite3_recover_config(recover, SQLITE_RECOVER_LOST_AND_FOUND, const_cast<char*>(kLost));
+    (void)sqlite3_recover_run(recover);
+    const int code = sqlite3_recover_errcode(recover);
+    const char* said = sqlite3_recover_errmsg(recover);
+    std::pair<int, std::string> result{code, said ? said : sqlite3_errstr(code)};
+    // The input connection knows whether a read of the file failed, where the extension gives the
+    // primary code alone.
+    const int inputFailure = sqlite3_extended_errcode(input);
+    if (code != SQLITE_OK && (inputFailure == SQLITE_IOERR_READ || inputFailure == SQLITE_IOERR_SHORT_READ)) {
+        result.first = inputFailure;
+    }
+    (void)sqlite3_recover_finish(recover);
+    return result;
+}
+
+// Off on every connection that touches the kept file's bytes: nothing of its schema runs.
+void distrust(sqlite3* db, bool defensive) {
+    for (const auto& [option, on] : {std::pair(SQLITE_DBCONFIG_ENABLE_TRIGGER, 0), std::pair(SQLITE_DBCONFIG_ENABLE_VIEW, 0),
+                                     std::pair(SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0)}) {
+        (void)sqlite3_db_config(db, option, on, nullptr);
+    }
+    if (defensive) (void)sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+}
+
 }  // namespace
 
-APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, bool failedReadsAreDamage,
-                                                   const std::string& workingPath, sqlite3* store, Outcome& outcome,
-                                                   bool& readFailed, NSErrorPtr* error) {
+APMKeptFileReader::StoreTables APMKeptFileReader::storeTablesOf(sqlite3* store) {
+    StoreTables read;
+    const auto failed = [&] {
+        read.failure = sqlite3_extended_errcode(store);
+        if (read.failure == SQLITE_OK) read.failure = SQLITE_ERROR;
+        read.message = sqlite3_errmsg(store);
+        read.tables.clear();
+        return read;
+    };
+    Statement list(store, "SELECT name, rootpage FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' "
+                          "ORDER BY name");
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW) {
+        if (APMColumnText(*list, 0) == APMCarriedRecord::kStoreTable) continue;
+        Table table;
+        table.name = APMColumnText(*list, 0);
+        table.freshRoot = sqlite3_column_int64(*list, 1);
+        read.tables.push_back(std::move(table));
+    }
+    if (rc != SQLITE_DONE) return failed();
+    for (Table& table : read.tables) {
+        table.columns = columnsOf(store, "main", table.name, &table.rowidKey);
+        if (table.columns.empty()) return failed();
+        Statement indexes(store, "SELECT name FROM pragma_index_list(" + APMQuotedIdentifier(table.name) + ")");
+        while ((rc = indexes.step()) == SQLITE_ROW) table.indexes.push_back({APMColumnText(*indexes, 0), {}});
+        if (rc != SQLITE_DONE) return failed();
+        for (Index& index : table.indexes) {
+            Statement info(store, "SELECT cid FROM pragma_index_info(" + APMQuotedIdentifier(index.name) + ") ORDER BY seqno");
+            while ((rc = info.step()) == SQLITE_ROW) {
+                const std::int64_t column = sqlite3_column_int64(*info, 0);
+                if (column < 0 || column >= static_cast<std::int64_t>(table.columns.size())) {
+                    index.columns.clear();
+                    break;
+                }
+                index.columns.push_back(static_cast<std::size_t>(column));
+            }
+            if (rc != SQLITE_DONE && rc != SQLITE_ROW) return failed();
+        }
+    }
+    return read;
+}
+
+APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, const std::string& workingPath,
+                                                   const StoreTables& tables, Outcome& outcome, bool& readFailed,
+                                                   NSErrorPtr* error, Budget budget) {
     // The extension frees and takes again a page's buffer at the top of the heap for every page it
     // reads, and the C library hands that memory back to the system and faults it in anew each
     // time: ten times the work on a 100 MB file. Room kept at the top ends that; it is never
@@ -719,99 +744,87 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
         (void)APMKeptFiles::removeWithCompanions(workingPath);
         return failure;
     };
+    if (tables.failure != SQLITE_OK) return failWith(Failure::WorkingCopy, tables.failure, tables.message);
 
+    std::vector<APMKeptPages::Declared> declared;
+    for (const Table& table : tables.tables) declared.push_back({table.name, declarationOf(table)});
+    APMKeptPages pages(keptPath, declared);
     // Read-only, never through a link in its place.
-    sqlite3* kept = nullptr;
-    int rc = sqlite3_open_v2(SQLiteKeptFileURI(keptPath, failedReadsAreDamage).c_str(), &kept,
+    sqlite3* input = nullptr;
+    int rc = sqlite3_open_v2(SQLiteKeptFileURI(keptPath).c_str(), &input,
                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, SQLiteFileIOVFSName());
+    if (rc == SQLITE_OK) {
+        distrust(input, true);
+        rc = pages.serveRecovery(input);
+    }
     if (rc != SQLITE_OK) {
-        const int code = kept ? sqlite3_extended_errcode(kept) : rc;
-        const std::string message = kept ? sqlite3_errmsg(kept) : sqlite3_errstr(rc);
-        sqlite3_close(kept);
+        const int code = input ? sqlite3_extended_errcode(input) : rc;
+        const std::string message = input ? sqlite3_errmsg(input) : sqlite3_errstr(rc);
+        sqlite3_close(input);
         return failWith(Failure::KeptFile, code, message);
     }
-    sqlite3_recover* recover = sqlite3_recover_init(kept, "main", SQLiteFileIOURI(workingPath, true).c_str());
-    if (!recover) {
-        sqlite3_close(kept);
-        return failWith(Failure::WorkingCopy, SQLITE_NOMEM, sqlite3_errstr(SQLITE_NOMEM));
-    }
-    (void)sqlite3_recover_config(recover, SQLITE_RECOVER_LOST_AND_FOUND, const_cast<char*>(kLost));
-    (void)sqlite3_recover_run(recover);
-    int recovered = sqlite3_recover_errcode(recover);
-    const char* said = sqlite3_recover_errmsg(recover);
-    const std::string message = said ? said : sqlite3_errstr(recovered);
-    // The extension gives the primary code; the kept file's own connection knows whether a read of
-    // it failed.
-    const int keptFailure = sqlite3_extended_errcode(kept);
-    if (recovered != SQLITE_OK && (keptFailure == SQLITE_IOERR_READ || keptFailure == SQLITE_IOERR_SHORT_READ)) {
-        recovered = keptFailure;
-    }
-    (void)sqlite3_recover_finish(recover);
-    sqlite3_close(kept);
-    // The extension passes over what it finds damaged; a file it cannot begin on holds nothing it
-    // can read.
-    bool nothingReadable = false;
-    if (recovered != SQLITE_OK) {
-        if (isTheDisk(recovered)) return failWith(Failure::WorkingCopy, recovered, message);
-        if (!isDamage(recovered)) return failWith(Failure::KeptFile, recovered, message);
-        nothingReadable = true;
-        (void)APMKeptFiles::removeWithCompanions(workingPath);
-    }
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closeInput(input, sqlite3_close);
 
-    sqlite3* work = nullptr;
-    rc = sqlite3_open_v2(SQLiteFileIOURI(workingPath, true).c_str(), &work,
-                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
-                         SQLiteFileIOVFSName());
-    if (rc == SQLITE_OK) rc = sqlite3_exec(work, "PRAGMA journal_mode=MEMORY", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_dbdata_init(work, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        const int code = work ? sqlite3_extended_errcode(work) : rc;
+    // Lost-and-found first; when the pages no tree reaches cost more than the budget, without them.
+    for (const bool lostAndFound : {true, false}) {
+        pages.allow(budget.perPage, budget.beyond);
+        const auto [recovered, message] = recover(input, workingPath, lostAndFound);
+        if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
+        if (pages.spent()) {
+            if (lostAndFound && !pages.treesTooCostly()) continue;
+            return failWith(Failure::TooCostly, SQLITE_ABORT, "its trees cost more reads than its pages allow");
+        }
+        // The extension passes over what it finds damaged; a file it cannot begin on holds nothing it
+        // can read.
+        bool nothingReadable = false;
+        if (recovered != SQLITE_OK) {
+            if (isTheDisk(recovered)) return failWith(Failure::WorkingCopy, recovered, message);
+            if (!isDamage(recovered)) return failWith(Failure::KeptFile, recovered, message);
+            nothingReadable = true;
+            (void)APMKeptFiles::removeWithCompanions(workingPath);
+        }
+
+        sqlite3* work = nullptr;
+        rc = sqlite3_open_v2(SQLiteFileIOURI(workingPath, true).c_str(), &work,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
+                             SQLiteFileIOVFSName());
+        // Scratch: no journal (which defensive mode would not let go).
+        if (rc == SQLITE_OK) rc = sqlite3_exec(work, "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) distrust(work, true);
+        if (rc == SQLITE_OK) rc = sqlite3_dbdata_init(work, nullptr, nullptr);
+        if (rc == SQLITE_OK) rc = pages.serveSQL(work);
+        if (rc != SQLITE_OK) {
+            const int code = work ? sqlite3_extended_errcode(work) : rc;
+            sqlite3_close(work);
+            return failWith(Failure::WorkingCopy, code, sqlite3_errstr(code));
+        }
+        int failure = SQLITE_OK;
+        bool placed = false;
+        {
+            Placement placement(work, pages, tables.tables);
+            // One transaction: a statement of its own would lock and look for journals every time.
+            placed = sqlite3_exec(work, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK && placement.takeSharedPages() &&
+                     placement.takeUnfitRows(outcome) && placement.placeLostRows(outcome) &&
+                     placement.count(outcome, lostAndFound);
+            failure = placed ? SQLITE_OK : placement.failure();
+        }
+        if (placed && sqlite3_exec(work, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            placed = false;
+            failure = sqlite3_extended_errcode(work);
+        }
+        const std::string failureMessage = placed ? std::string() : sqlite3_errmsg(work);
         sqlite3_close(work);
-        return failWith(Failure::WorkingCopy, code, sqlite3_errstr(code));
+        if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
+        if (pages.spent()) {
+            outcome = {};
+            if (lostAndFound) continue;
+            return failWith(Failure::TooCostly, SQLITE_ABORT, "its trees cost more reads than its pages allow");
+        }
+        if (!placed) {
+            return failWith(isTheDisk(failure) ? Failure::WorkingCopy : Failure::KeptFile, failure, failureMessage);
+        }
+        if (nothingReadable) outcome.detail = "nothing readable (" + message + ")";
+        return Failure::None;
     }
-    const auto tables = storeTables(store);
-    if (!tables) {
-        const int code = sqlite3_extended_errcode(store);
-        sqlite3_close(work);
-        return failWith(Failure::WorkingCopy, code, sqlite3_errmsg(store));
-    }
-    sqlite3* reader = nullptr;
-    if (!nothingReadable && sqlite3_open_v2(SQLiteKeptFileURI(keptPath, failedReadsAreDamage).c_str(), &reader,
-                                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
-                                            SQLiteFileIOVFSName()) != SQLITE_OK) {
-        sqlite3_close(reader);
-        reader = nullptr;
-    }
-    Placement placement(work, reader, *tables);
-    // The kept file's pages, for what the extension leaves to us; a file whose schema does not read
-    // is placed by the store's own.
-    sqlite3_stmt* attach = nullptr;
-    bool attached = false;
-    if (!nothingReadable && sqlite3_prepare_v2(work, "ATTACH ?1 AS kept", -1, &attach, nullptr) == SQLITE_OK) {
-        const std::string uri = SQLiteKeptFileURI(keptPath, failedReadsAreDamage);
-        sqlite3_bind_text(attach, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
-        attached = sqlite3_step(attach) == SQLITE_DONE;
-    }
-    sqlite3_finalize(attach);
-    if (attached) (void)placement.readKeptSchema();
-    // One transaction: a statement of its own would lock and look for journals every time.
-    bool placed = sqlite3_exec(work, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
-                  (!attached || placement.takeSharedPages()) && placement.takeUnfitRows(outcome) &&
-                  (!attached || placement.dropBrokenLongValues(outcome)) &&
-                  placement.placeLostRows(outcome) && placement.count(outcome);
-    placement.finish();
-    int failure = placed ? SQLITE_OK : placement.failure();
-    if (placed && sqlite3_exec(work, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        placed = false;
-        failure = sqlite3_extended_errcode(work);
-    }
-    const std::string failureMessage = placed ? std::string() : sqlite3_errmsg(work);
-    if (attached) (void)sqlite3_exec(work, "DETACH kept", nullptr, nullptr, nullptr);
-    sqlite3_close(reader);
-    sqlite3_close(work);
-    if (!placed) {
-        return failWith(isTheDisk(failure) ? Failure::WorkingCopy : Failure::KeptFile, failure, failureMessage);
-    }
-    if (nothingReadable) outcome.detail = "nothing readable (" + message + ")";
     return Failure::None;
 }

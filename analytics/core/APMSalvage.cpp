@@ -133,8 +133,8 @@ bool carryOne(APMSqliteStore& store, const APMKeptFiles& kept, APMCarriedRecord&
     APMKeptFileReader::Outcome outcome;
     bool readFailed = false;
     NSErrorPtr error;
-    const auto failure = APMKeptFileReader::read(file, record.has(APMCarriedRecord::Fact::ReadFailed, *identity),
-                                                 kept.carryingPath(), db, outcome, readFailed, &error);
+    const auto failure = APMKeptFileReader::read(file, kept.carryingPath(), APMKeptFileReader::storeTablesOf(db), outcome,
+                                                 readFailed, &error);
     if (failure != APMKeptFileReader::Failure::None) {
         if (failure == APMKeptFileReader::Failure::KeptFile) {
             (void)record.note(APMCarriedRecord::Fact::FailedToRead, *identity);

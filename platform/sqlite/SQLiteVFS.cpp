@@ -49,9 +49,11 @@ struct File {
     // A damaged file kept aside (SQLiteKeptFileURI), and its log.
     bool kept = false;
     bool keptLog = false;
+    // The page size and reserve its reader found, 0 when it gave none.
+    int keptPageSize = 0;
+    int keptReserve = 0;
     // A file of passing use and its journal (SQLiteFileIOURI), never synced.
     bool disposable = false;
-    bool failedReadsAreDamage = false;
 };
 
 File& fileOf(sqlite3_file* file) { return *reinterpret_cast<File*>(file); }
@@ -96,6 +98,24 @@ void takeFormatVersions(File& f, std::uint8_t* header) {
     header[kWrite] = header[kRead] = log ? 2 : 1;
 }
 
+// The header's magic, page size, reserve, payload fractions and schema format, where they are not
+// those its reader found or SQLite knows: without them SQLite reads no page of the file.
+void takePageSize(File& f, std::uint8_t* header, std::size_t size) {
+    static const char kMagic[] = "SQLite format 3";
+    std::memcpy(header, kMagic, sizeof kMagic);
+    // SQLite reads the two bytes big-endian, 1 standing for 65536.
+    header[16] = static_cast<std::uint8_t>((f.keptPageSize >> 8) & 0xff);
+    header[17] = static_cast<std::uint8_t>(f.keptPageSize >> 16);
+    header[20] = static_cast<std::uint8_t>(f.keptReserve);
+    header[21] = 64;
+    header[22] = 32;
+    header[23] = 32;
+    if (size >= 48 && header[47] > 4) {
+        std::memset(header + 44, 0, 3);
+        header[47] = 4;
+    }
+}
+
 std::uint32_t bigEndian32(const std::uint8_t* bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
 }
@@ -137,14 +157,12 @@ int xRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     while (done < wanted) {
         std::size_t got = 0;
         if (f.io->readAt(f.fd, static_cast<std::uint64_t>(offset) + done, out + done, wanted - done, got) != 0) {
-            if (!f.failedReadsAreDamage) return SQLITE_IOERR_READ;
-            std::memset(out + done, 0, wanted - done);
-            done = wanted;
-            break;
+            return SQLITE_IOERR_READ;
         }
         if (got == 0) break;
         done += got;
     }
+    if (f.kept && offset == 0 && done >= 24 && f.keptPageSize > 0) takePageSize(f, out, done);
     if (f.kept && offset == 0 && done >= 20) takeFormatVersions(f, out);
     if (f.keptLog && done == wanted) takeFirstPageSize(f, out, wanted, static_cast<std::uint64_t>(offset));
     if (done == wanted) return SQLITE_OK;
@@ -351,7 +369,14 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
     f->keptLog = (flags & SQLITE_OPEN_WAL) && sqlite3_uri_boolean(name, "kept", 0);
     if (mainDatabase && (flags & SQLITE_OPEN_READONLY) && sqlite3_uri_boolean(name, "kept", 0)) {
         f->kept = true;
-        f->failedReadsAreDamage = sqlite3_uri_boolean(name, "failed_reads_are_damage", 0);
+        const auto pageSize = sqlite3_uri_int64(name, "page_size", 0);
+        const auto reserve = sqlite3_uri_int64(name, "reserve", 0);
+        // Sizes SQLite takes, leaving a usable page it can read.
+        if (pageSize >= 512 && pageSize <= 65536 && (pageSize & (pageSize - 1)) == 0 && reserve >= 0 &&
+            reserve <= 255 && pageSize - reserve >= 480) {
+            f->keptPageSize = static_cast<int>(pageSize);
+            f->keptReserve = static_cast<int>(reserve);
+        }
     }
     f->syncFolder =
         (flags & SQLITE_OPEN_CREATE) && (flags & (SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL | SQLITE_OPEN_WAL));
@@ -449,6 +474,8 @@ std::string SQLiteFileIOURI(const std::string& path, bool disposable) {
     return uri + "?vfs=" + SQLiteFileIOVFSName() + (disposable ? "&disposable=1" : "");
 }
 
-std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage) {
-    return SQLiteFileIOURI(path) + "&mode=ro&kept=1" + (failedReadsAreDamage ? "&failed_reads_are_damage=1" : "");
+std::string SQLiteKeptFileURI(const std::string& path, int pageSize, int reserve) {
+    std::string uri = SQLiteFileIOURI(path) + "&mode=ro&kept=1";
+    if (pageSize > 0) uri += "&page_size=" + std::to_string(pageSize) + "&reserve=" + std::to_string(reserve);
+    return uri;
 }

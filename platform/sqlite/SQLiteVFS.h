@@ -19,7 +19,7 @@ std::string SQLiteFileIOURI(const std::string& path, bool disposable = false);
 // bytes, which say whether a log is to be read, are taken from whether a log stands beside it when
 // they hold anything SQLite does not know (it would refuse the file at once, rows and all). The
 // size its first page gives, where its log holds that page, is never more than the file and its
-// log hold: a damaged log's word would have a reader go through a billion pages. With
-// `failedReadsAreDamage` a read of it that fails gives zero bytes, read as a page that holds
-// nothing, instead of the failure: a bad sector then costs the rows on it and no more.
-std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage);
+// log hold: a damaged log's word would have a reader go through a billion pages. With `pageSize`
+// (and `reserve`, the bytes a page keeps unused at its end), a header that does not give them, as a
+// first page overwritten, is read as one that does: its reader has found them from its pages.
+std::string SQLiteKeptFileURI(const std::string& path, int pageSize = 0, int reserve = 0);

@@ -56,7 +56,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Files files;
-    static sqlite3* store = [] {
+    static const APMKeptFileReader::StoreTables tables = [] {
         sqlite3* db = nullptr;
         if (sqlite3_open(":memory:", &db) != SQLITE_OK ||
             sqlite3_exec(db,
@@ -65,13 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          nullptr, nullptr, nullptr) != SQLITE_OK) {
             std::abort();
         }
-        return db;
+        auto read = APMKeptFileReader::storeTablesOf(db);
+        sqlite3_close(db);
+        return read;
     }();
     files.write(data, size);
     APMKeptFileReader::Outcome outcome;
     bool readFailed = false;
-    const auto failure = APMKeptFileReader::read(files.database(), false, files.working(), store, outcome, readFailed,
-                                                 nullptr);
+    const auto failure = APMKeptFileReader::read(files.database(), files.working(), tables, outcome, readFailed, nullptr);
     if (failure == APMKeptFileReader::Failure::KeptFile && readFailed) std::abort();
     return 0;
 }
