@@ -301,46 +301,39 @@ private:
     std::atomic<int> failed_{0};
 };
 
-// A read of the kept file that fails at every opening (a bad sector under one of its leaves):
-// the first carry waits, and the next takes the failing page for a damaged one and carries the
-// rest, the rows logged meanwhile with them, each once.
-TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAgainIsADamagedPageAndTheRestIsCarried) {
+// A read of the kept file that fails (a bad sector under one of its leaves) is neither damage nor a
+// carry: at each opening whose reads fail the file waits, read again from the start, and the first
+// opening it reads at carries every row, the rows logged meanwhile beside them, each once.
+TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsIsNoCarryAndTheFirstOpeningItReadsAtCarriesItWhole) {
     const std::string folder = folder_ + "/sector";
     fs::create_directories(folder);
     const std::string kept = folder + "/" + kName + ".uncarried";
     writeDatabase(kept, "a", 1, 3000);
-    const auto leaves = sqliteRows(kept, "SELECT pageno, ncell FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' "
-                                         "ORDER BY pageno");
+    const auto leaves = sqliteRows(kept, "SELECT pageno FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' ORDER BY pageno");
     ASSERT_GT(leaves.size(), 4u);
-    const auto& bad = leaves[leaves.size() / 2];
     const std::uint64_t pageSize = static_cast<std::uint64_t>(pageSizeOf(kept));
-    const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", (std::stoull(bad[0]) - 1) * pageSize, pageSize);
-    ScopedFileIO scope(io);
+    const std::uint64_t bad = (std::stoull(leaves[leaves.size() / 2][0]) - 1) * pageSize;
     LogCapture capture;
-    {
+    for (int launch = 1; launch <= 2; ++launch) {
+        SCOPED_TRACE("launch " + std::to_string(launch));
+        const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", bad, pageSize);
+        ScopedFileIO scope(io);
         const auto store = openTables(folder);
         ASSERT_NE(store, nullptr);
         EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 1);
         EXPECT_GT(io->failed(), 0);
-        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
+        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-" + std::to_string(launch) + ", 'logged meanwhile')",
+                                      nullptr));
     }
-    const auto waited = capture.matching("[I-ACS034026]");
-    ASSERT_EQ(waited.size(), 1u);
-    EXPECT_NE(waited[0].find("sqlite code 266"), std::string::npos) << waited[0];
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 2u);
     EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
+    EXPECT_TRUE(fs::exists(kept));
 
     ASSERT_NE(openAndCarry(folder), nullptr);
-    const long long lost = std::stoll(bad[1]);
     EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*), count(DISTINCT n), min(n) FROM a"),
-              (Rows{{std::to_string(3001 - lost), std::to_string(3001 - lost), "-1"}}));
+              (Rows{{"3002", "3002", "-2"}}));
     EXPECT_EQ(capture.matching("[I-ACS034025]").size(), 1u);
-    EXPECT_FALSE(fs::exists(kept));
-    EXPECT_TRUE(fs::exists(folder + "/" + kName + ".carried"));
-    // Nothing is left to carry, and nothing is recorded of what was.
-    ASSERT_NE(openAndCarry(folder), nullptr);
-    EXPECT_EQ(capture.matching("[I-ACS034025]").size(), 1u);
-    EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*) FROM sqlite_master WHERE name NOT IN ('a', 'b')"),
-              (Rows{{"0"}}));
+    EXPECT_EQ(keptNames(folder), std::set<std::string>{kName + ".carried"});
 }
 
 // What stands at a kept name and is no file (a folder, a link to a file elsewhere) goes aside,
