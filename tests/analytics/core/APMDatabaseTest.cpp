@@ -19,6 +19,7 @@
 #include "platform/services/NSDataVULGzip.h"
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/QuotaFileIO.h"
 #include "tests/fixtures/SqliteRows.h"
 
 #include <sqlite3.h>
@@ -227,6 +228,29 @@ TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpeni
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("purchase_transactions: 1 carried"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[0].find("queue"), std::string::npos) << lines[0];
+}
+
+// On a nearly full disk a damaged file's launch keeps its own writes while the kept file waits for
+// room: the log that making the fresh file's tables wrote (a few hundred kilobytes) gives its room
+// back before anything else is written.
+TEST_F(APMDatabaseTest, ADamagedFileOnANearlyFullDiskKeepsTheLaunchsOwnWrites) {
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow), false, nullptr));
+    database_.reset();
+    ASSERT_EQ(overwriteLeafHeader(path(), "queue", 0), 1);
+    LogCapture capture;
+    {
+        ScopedFileIO disk(std::make_shared<QuotaFileIO>(NSString::stringByDeletingLastPathComponent(path()), 450u << 10));
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 64u << 10);
+        for (int i = 0; i < 50; ++i) ASSERT_TRUE(database_->insertBundle(bundle(kNow + i, 4000), false, nullptr)) << i;
+        database_.reset();
+    }
+    const auto waited = capture.matching("[I-ACS034026]");
+    ASSERT_EQ(waited.size(), 1u);
+    EXPECT_NE(waited[0].find("Not enough room"), std::string::npos) << waited[0];
+    EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM queue"), (std::vector<std::vector<std::string>>{{"50"}}));
+    EXPECT_TRUE(std::filesystem::exists(path() + ".uncarried"));
 }
 
 // One page of the upload queue whose header was overwritten loses the bundles on it and nothing
