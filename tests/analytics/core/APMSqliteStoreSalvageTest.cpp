@@ -11,6 +11,7 @@
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/DisabledTestsChild.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/QuotaFileIO.h"
 #include "tests/fixtures/SteppedFileIO.h"
 
 #include <gtest/gtest.h>
@@ -520,6 +521,34 @@ TEST_F(APMSqliteStoreSalvageTest, AFileNoOpeningCanReadIsGivenUpOnceAndAFileOnly
     ASSERT_NE(openAndCarry(folder), nullptr);
     EXPECT_EQ(sqliteRows(base, "SELECT count(*) FROM a"), (Rows{{"20"}}));
     EXPECT_EQ(bytes(base + ".carried"), kept);
+}
+
+// What a salvage leaves on a disk with no more room than the carry asks for: the store with the
+// rows, its log emptied, and no copy of a kept file too large to keep.
+TEST_F(APMSqliteStoreSalvageTest, ASalvageLeavesTheStoreAloneWithItsLogEmptied) {
+    const std::string folder = folder_ + "/left";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open((base + ".uncarried").c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "CREATE TABLE a (n INTEGER, body TEXT); CREATE TABLE b (n INTEGER, body TEXT); "
+                                   "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20000) "
+                                   "INSERT INTO a SELECT n, hex(randomblob(120)) FROM c",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(writer);
+    const auto size = fs::file_size(base + ".uncarried");
+    ASSERT_GT(size, APMKeptFiles::kCarriedCopyBytes);
+    {
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        ScopedFileIO disk(std::make_shared<QuotaFileIO>(folder, 3 * size + (1u << 20) + (64u << 10)));
+        EXPECT_EQ(APMSalvage::carryKeptFiles(*store).waiting, 0);
+        // While the store is open: its closing would empty the log too.
+        EXPECT_LT(fs::file_size(base + "-wal"), 64u << 10);
+    }
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*) FROM a"), (Rows{{"20000"}}));
+    EXPECT_TRUE(keptNames(folder).empty());
 }
 
 // The disk as it is: a carry that would not fit waits, and one that meets a full disk gives its
