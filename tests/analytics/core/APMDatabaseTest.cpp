@@ -402,11 +402,12 @@ TEST_F(APMDatabaseTest, TablesOfOneShapeKeepTheirRowsWhenTheSchemaPageOrARootIsL
 
 // A kept file that waited an opening while the store took events joins it by each table's rule:
 // one metadata row whose bundle count goes on from the kept one's, an event's counts and the
-// lifetime value added together, the earliest first-open time, a fingerprint already present the
-// same row, and the kept raw events before the store's own.
+// lifetime value added together, the earliest first-open time, the later session number (a copy
+// of the settings'), a fingerprint already present the same row, and the kept raw events before
+// the store's own.
 TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
-    const auto write = [&](int bundles, int purchases, double value, long long firstOpen, const char* event, int events,
-                           double when) {
+    const auto write = [&](int bundles, int purchases, double value, long long firstOpen, long long session,
+                           const char* event, int events, double when) {
         auto metadataRow = database_->queryAppMetadata(nullptr);
         ASSERT_NE(metadataRow, nullptr);
         for (int i = 0; i < bundles; ++i) metadataRow->incrementLastBundleIndex();
@@ -414,7 +415,8 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         ASSERT_TRUE(database_->updateAppMetadata(metadataRow, nullptr));
         ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("_iap", purchases, 1, 0, when), nullptr));
         for (const auto& [name, number] : {std::pair<const char*, Value>("_ltv_USD", Value(value)),
-                                           std::pair<const char*, Value>("_fot", Value(firstOpen))}) {
+                                           std::pair<const char*, Value>("_fot", Value(firstOpen)),
+                                           std::pair<const char*, Value>("_sno", Value(session))}) {
             ASSERT_TRUE(database_->updateUserAttribute(
                 APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(number), when), nullptr));
         }
@@ -424,7 +426,7 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         }
         database_.reset();
     };
-    write(57, 120, 138.6, 1000, "_iap", 2, kNow - 100);
+    write(57, 120, 138.6, 1000, 1, "_iap", 2, kNow - 100);
     // Set aside as an opening ended before its carry leaves it; it waits one opening.
     for (const char* companion : {"", "-wal", "-shm"}) {
         if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
@@ -434,7 +436,7 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
         database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
         ASSERT_NE(database_, nullptr);
-        write(3, 20, 20.8, 5000, "_e", 1, kNow);
+        write(3, 20, 20.8, 5000, 2, "_e", 1, kNow);
     }
     ASSERT_TRUE(std::filesystem::exists(path() + ".uncarried"));
     database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
@@ -448,11 +450,63 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
     const auto lifetime = database_->userAttributeWithName("_ltv_USD", nullptr);
     ASSERT_NE(lifetime, nullptr);
     EXPECT_NEAR(lifetime->value()->doubleValue(), 159.4, 1e-9);
-    EXPECT_EQ(sqliteRows(path(), "SELECT value FROM user_attributes WHERE name = '_fot'"),
-              (std::vector<std::vector<std::string>>{{"1000"}}));
+    EXPECT_EQ(sqliteRows(path(), "SELECT value FROM user_attributes WHERE name IN ('_fot', '_sno') ORDER BY name"),
+              (std::vector<std::vector<std::string>>{{"1000"}, {"2"}}));
     EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM raw_events_metadata"), (std::vector<std::vector<std::string>>{{"1"}}));
     EXPECT_EQ(sqliteRows(path(), "SELECT group_concat(name) FROM (SELECT name FROM raw_events ORDER BY rowid)"),
               (std::vector<std::vector<std::string>>{{"_iap,_iap,_e"}}));
+}
+
+// The tables that refuse a new name past their limit keep within it when a kept file joins them,
+// and the lifetime values within the currencies tracked: the store's own rows first, then the kept
+// ones in their order; the line says what was left out, and the store goes on taking what fits.
+TEST_F(APMDatabaseTest, AKeptFileJoinsTheStoreWithinTheTablesLimits) {
+    const auto attribute = [](const std::string& name, long long value) {
+        return APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(Value(value)), kNow);
+    };
+    for (const char* name : {"u1", "_ltv_EUR", "shared", "u2", "_ltv_GBP", "u3", "_ltv_JPY"}) {
+        ASSERT_TRUE(database_->updateUserAttribute(attribute(name, 1), nullptr));
+    }
+    for (int i = 1; i <= 4; ++i) {
+        ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("e" + std::to_string(i), 1, 1, 0, kNow),
+                                                     nullptr));
+    }
+    database_.reset();
+    for (const char* companion : {"", "-wal", "-shm"}) {
+        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
+    }
+    {
+        FaultInjection faults;
+        faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        // The store's own: two currencies of four, and room for four more names; two more events.
+        ASSERT_TRUE(store().executeSQL(
+            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 993) INSERT INTO user_attributes "
+            "(name, set_timestamp, value, origin) SELECT 'own' || n, 0, n, 'app' FROM c UNION ALL VALUES ('_ltv_USD', 0, 1, "
+            "'auto'), ('_ltv_CAD', 0, 1, 'auto'), ('shared', 0, 1, 'auto')",
+            nullptr));
+        ASSERT_TRUE(store().executeSQL("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 998) "
+                                       "INSERT INTO events (name, lifetime_count, current_bundle_count, last_fire_timestamp) "
+                                       "SELECT 'own' || n, 1, 1, 0 FROM c",
+                                       nullptr));
+        database_.reset();
+    }
+    LogCapture capture;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    EXPECT_EQ(sqliteRows(path(), "SELECT group_concat(name) FROM (SELECT name FROM user_attributes WHERE name NOT LIKE "
+                                 "'own%' ORDER BY rowid)"),
+              (std::vector<std::vector<std::string>>{{"_ltv_USD,_ltv_CAD,shared,u1,_ltv_EUR,u2,_ltv_GBP"}}));
+    EXPECT_EQ(sqliteRows(path(), "SELECT count(*), sum(name IN ('e1', 'e2')) FROM events"),
+              (std::vector<std::vector<std::string>>{{"1000", "2"}}));
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("events: 2 left out past its limit; user_attributes: 2 left out past its limit"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_TRUE(database_->updateUserAttribute(attribute("u1", 2), nullptr));
+    EXPECT_FALSE(database_->updateUserAttribute(attribute("u4", 1), nullptr));
 }
 
 // The first page lost in a file whose roots a fresh file does not share (a table made first), or
@@ -464,7 +518,9 @@ TEST_F(APMDatabaseTest, AFirstPageLostPutsEveryRowInTheTableItFits) {
         database_.reset();
         APMKeptFiles(path()).removeAll();
         std::filesystem::remove(path());
-        if (renumbered) ASSERT_EQ(sqliteRows(path(), "CREATE TABLE made_first (x)").size(), 0u);
+        if (renumbered) {
+            ASSERT_EQ(sqliteRows(path(), "CREATE TABLE made_first (x)").size(), 0u);
+        }
         database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
         ASSERT_NE(database_, nullptr);
         ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));
