@@ -160,12 +160,11 @@ std::optional<APMSalvage::Job> APMSalvage::nextRead(APMSqliteStore& store) {
             continue;
         }
         Job job{file, *key, kept_.carryingPath(), {}, record_.carried()};
+        const std::string tables = std::string("SELECT sql FROM main.sqlite_schema WHERE type IN ('table', 'index') AND "
+                                               "sql IS NOT NULL AND name NOT LIKE 'sqlite%' AND tbl_name <> '") +
+                                   APMCarriedRecord::kStoreTable + "' ORDER BY rootpage";
         std::vector<std::string> word;
-        if (!db || !APMColumnRows(db,
-                           std::string("SELECT sql FROM main.sqlite_schema WHERE type IN ('table', 'index') AND sql IS "
-                                       "NOT NULL AND name NOT LIKE 'sqlite%' AND tbl_name <> '") +
-                               APMCarriedRecord::kStoreTable + "' ORDER BY rootpage",
-                           job.storeTables) ||
+        if (!APMColumnRows(db, tables, job.storeTables) ||
             !APMColumnRows(db, std::string("SELECT identity FROM ") + APMCarriedRecord::kStoreTable, word)) {
             APMKeptFiles::sayWaiting(storeError(db, "read the tables to carry into"));
             ++totals_.waiting;
