@@ -85,6 +85,14 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
             return false;
         }
     }
+    // The log that making the tables wrote (a fresh file's takes hundreds of kilobytes), or that a
+    // carry cut short left, gives its room back before anything else is written: on a nearly full
+    // disk it would take the room of this launch's own events.
+    NSErrorPtr logError;
+    if (!sqliteStore_->emptyLog(&logError)) {
+        monitor->logWithLevel(2, 12008, "Failed to empty the database's log. Error",
+                              logError ? Value(logError) : Value());
+    }
     // Whatever still reads of a file that was replaced, by this opening or by one that a kill or
     // a power cut ended before its rows were carried. A kept file that cannot be carried now
     // waits aside for the next opening (the salvage says why), and events are logged meanwhile.

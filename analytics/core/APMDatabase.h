@@ -43,6 +43,7 @@ struct APMDatabaseLimits {
     std::int32_t maxEventsStored = 100000;                // kept within 0..1000000
     double maxQueueTime = 2419200;                        // kept within 604800..7862400
     double databaseDeleteStaleBundlesInterval = 86400;    // kept within 3600..604800
+    std::int32_t maxTrackedCurrencies = 4;                // lifetime values, kept within 1..100
 };
 
 class APMDatabase : public NSObject {
@@ -78,9 +79,14 @@ public:
     // Creates missing tables and columns and migrates changed column types; false (with the
     // store's error) at the first table that does not pass.
     [[nodiscard]] bool ensureAllTables(NSErrorPtr* error = nullptr);
-    // How a damaged file's kept rows join the tables, where the store's default does not do
-    // (APMDatabaseKeptRows.cpp).
-    static const APMKeptRowsRules& keptRowsRules();
+    // How a damaged file's kept rows join the tables, where the store's default does not do, and
+    // the tables' limits, with the lifetime values' as limits() says it now (APMDatabaseKeptRows.cpp).
+    static APMKeptRowsRules keptRowsRules();
+    // The rows a table holds at most: a new key beyond them is refused.
+    static constexpr std::int64_t kRawEventsMetadataLimit = 100000;
+    static constexpr std::int64_t kEventsLimit = 1000;
+    static constexpr std::int64_t kUserAttributesLimit = 1000;
+    static constexpr std::int64_t kConditionalPropertiesLimit = 1000;
 
     // MARK: Generic rows and shared column encodings (APMDatabaseRows.cpp)
 

@@ -8,12 +8,6 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
 
-namespace {
-
-constexpr std::int64_t kConditionalPropertiesLimit = 1000;
-
-}  // namespace
-
 std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserPropertyFromRow(const Row& row,
                                                                                         NSErrorPtr* error) {
     if (row.empty()) return nullptr;

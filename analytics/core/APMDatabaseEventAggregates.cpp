@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::int64_t kEventsLimit = 1000;
-
 std::shared_ptr<NSObject> eventAggregatesFromRow(const APMDatabase::Row& row, NSErrorPtr*) {
     auto int32 = [&](const char* column, std::int32_t fallback) {
         const Value& value = row.get(column);

@@ -3,8 +3,10 @@
 // own, as they were logged before; a fingerprint, purchase, subscription, filter or property this
 // file has already is the same row. Here, the rows that count: the one app metadata row goes on
 // from the kept one's counters, an event's counts are added together, and a user property takes
-// the later value, but for lifetime values and counts, added together, and the first-open time,
-// the earlier.
+// the later value (the session id and number too: copies of the settings' session), but for
+// lifetime values and counts, added together, and the first-open time, the earlier. The tables
+// that refuse a new key past their limit keep within it, and the lifetime values within the
+// currencies tracked: the store's own rows first, then the kept ones in their order.
 #include "analytics/core/APMDatabase.h"
 
 namespace {
@@ -51,9 +53,9 @@ std::string later(const std::string& column) {
 }
 
 const char* const kNumbers = "typeof(user_attributes.value) IN ('integer', 'real') AND typeof(k.value) IN ('integer', 'real')";
-// A lifetime value or count, or the session number, which the kept file counted up to.
-const std::string kAdded = std::string("(substr(user_attributes.name, 1, 5) = '_ltv_' OR user_attributes.name IN "
-                                       "('_lte', '_sno')) AND ") + kNumbers;
+// A lifetime value or count, which the kept file counted up to.
+const std::string kAdded =
+    std::string("(substr(user_attributes.name, 1, 5) = '_ltv_' OR user_attributes.name = '_lte') AND ") + kNumbers;
 const std::string kKeptWins =
     "NOT (" + kAdded + ") AND ((user_attributes.name = '_fot' AND typeof(k.value) IN ('integer', 'real') AND "
     "(typeof(user_attributes.value) NOT IN ('integer', 'real') OR k.value < user_attributes.value)) OR "
@@ -61,8 +63,8 @@ const std::string kKeptWins =
 
 }  // namespace
 
-const APMKeptRowsRules& APMDatabase::keptRowsRules() {
-    static const APMKeptRowsRules rules = {
+APMKeptRowsRules APMDatabase::keptRowsRules() {
+    static const std::map<std::string, std::vector<std::string>> statements = {
         {"app_metadata",
          {appMetadata(),
           "INSERT INTO main.app_metadata (rowid, last_bundle_index, last_bundle_end_timestamp, "
@@ -93,5 +95,11 @@ const APMKeptRowsRules& APMDatabase::keptRowsRules() {
           "INSERT OR IGNORE INTO main.user_attributes (name, set_timestamp, value, origin) SELECT name, set_timestamp, "
           "value, origin FROM kept.user_attributes ORDER BY rowid"}},
     };
-    return rules;
+    const std::int64_t currencies = limits().maxTrackedCurrencies;
+    return {statements,
+            {{"raw_events_metadata", {{"metadata_fingerprint", kRawEventsMetadataLimit, {}}}},
+             {"events", {{"name", kEventsLimit, {}}}},
+             {"user_attributes",
+              {{"name", currencies, "substr(name, 1, 5) = '_ltv_'"}, {"name", kUserAttributesLimit, {}}}},
+             {"conditional_properties", {{"name", kConditionalPropertiesLimit, {}}}}}};
 }

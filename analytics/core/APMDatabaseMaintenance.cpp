@@ -47,6 +47,7 @@ APMDatabaseLimits APMDatabase::limits() {
     limits.maxEventsStored = std::clamp<std::int32_t>(limits.maxEventsStored, 0, 1000000);
     limits.maxQueueTime = std::clamp(limits.maxQueueTime, 604800.0, 7862400.0);
     limits.databaseDeleteStaleBundlesInterval = std::clamp(limits.databaseDeleteStaleBundlesInterval, 3600.0, 604800.0);
+    limits.maxTrackedCurrencies = std::clamp<std::int32_t>(limits.maxTrackedCurrencies, 1, 100);
     return limits;
 }
 

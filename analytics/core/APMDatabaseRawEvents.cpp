@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr std::int64_t kRawEventsMetadataLimit = 100000;
 constexpr std::int64_t kRawEventsReadLimit = 1000;
 
 // The stored times APMEvent::isValidTimestamp refuses: no number, or milliseconds below 1 or

@@ -7,12 +7,6 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
 
-namespace {
-
-constexpr std::int64_t kUserAttributesLimit = 1000;
-
-}  // namespace
-
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& row, NSErrorPtr* error) {
     if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting user property")) {
         return nullptr;

@@ -1,6 +1,7 @@
 // The kept files' names and the moves between them.
 #include "analytics/core/APMKeptFiles.h"
 
+#include "analytics/core/APMCarriedRecord.h"
 #include "analytics/core/APMMonitor.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
@@ -112,9 +113,8 @@ bool isFree(FileIO& io, const std::string& path) {
     return true;
 }
 
-// The first name of `kind` above those taken, or the bare one when it is free.
-std::string freeKeptPath(FileIO& io, const std::string& path, Kind kind) {
-    std::uint64_t highest = 0;
+// The first name of `kind` above those taken and above `highest`, or the bare one when it is free.
+std::string freeKeptPath(FileIO& io, const std::string& path, Kind kind, std::uint64_t highest = 0) {
     for (const auto& [place, kept] : listKept(io, path)) {
         if (kept.kind == kind) highest = std::max(highest, kept.number);
     }
@@ -249,7 +249,15 @@ std::vector<std::string> APMKeptFiles::waiting() const {
 
 int APMKeptFiles::setAside(std::string& aside) const {
     const auto io = FileIO::current();
-    aside = freeKeptPath(*io, path_, Kind::Uncarried);
+    // Never a name the record still knows a file by: the new file would take on its attempts.
+    std::uint64_t named = 0;
+    const std::string file = NSString::lastPathComponent(path_);
+    for (const std::string& name : APMCarriedRecord(recordPath()).names()) {
+        if (const auto parsed = parseKeptName(file, name); parsed && parsed->kind == Kind::Uncarried) {
+            named = std::max(named, parsed->number);
+        }
+    }
+    aside = freeKeptPath(*io, path_, Kind::Uncarried, named);
     int err = moveWithCompanions(*io, path_, aside);
     // Undone when it cannot be finished, so that the file stays as it was.
     if (err != 0) (void)moveWithCompanions(*io, aside, path_);
@@ -266,6 +274,16 @@ int APMKeptFiles::nameCarried(const std::string& kept) const {
     // The older copies first, where they can go: one that stays keeps nothing from use, and this
     // one takes the next free name.
     removeKept(*io, path_, [](const std::string&, const KeptName& name) { return name.kind == Kind::Carried; });
+    std::uint64_t bytes = 0;
+    for (const char* suffix : kCompanions) {
+        struct stat info {};
+        if (io->status(kept + suffix, false, info) == 0) bytes += static_cast<std::uint64_t>(info.st_size);
+    }
+    if (bytes > kCarriedCopyBytes) {
+        const int err = removeWithCompanions(kept);
+        if (err == 0) (void)io->syncFolderOf(kept);
+        return err;
+    }
     std::string carried;
     return moveToKind(*io, path_, kept, Kind::Carried, carried);
 }

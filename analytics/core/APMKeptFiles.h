@@ -6,34 +6,42 @@
 //                                 rows not yet carried               then names it <file>.carried[-N]
 //   <file>.damaged[-N]            an earlier version's copy,         the same, once
 //                                 carried or not
-//   <file>.carried[-N]            a copy whose rows the store has    keeps the newest, for whoever looks
-//                                                                    into the damage; removes the older
-//                                                                    ones after a carry
+//   <file>.carried[-N]            a copy whose rows the store has,   keeps the newest, for whoever looks
+//                                 no larger than kCarriedCopyBytes   into the damage; removes the older
+//                                 with its log (a larger one is      ones after a carry
+//                                 removed once carried)
 //   <file>.unread[-N]             a kept file no opening could       nothing: it stays for a person
-//                                 read (APMSalvage gives up after
-//                                 a few)
+//                                 read, or too costly to read
+//                                 (APMSalvage gives up on it)
 //   any of those + "-wal",        its log, shared memory, journal    goes with it
 //     "-shm", "-journal"
 //   <file>.carrying               the rows read out of a kept file   removes it
 //                                 on their way into the store
-//   <file>.salvage-record         which kept files were carried,     reads it; removes it once nothing
-//                                 which failed to read              waits (APMCarriedRecord)
+//   <file>.salvage-record         which kept files an opening began  reads it; removes it once nothing
+//                                 to read, which were carried,      waits (APMCarriedRecord)
+//                                 which were given up on
 //   <file>, with a companion      a setting aside cut short          finishes it
 //     gone ahead to <file>.uncarried-N
 //   anything at one of these      (a person's folder, a link)        moves it aside to "<name>.moved",
 //     names that is no file                                          "<name>.moved-2", ..., never
 //                                                                    following it
 //
-// A new copy always takes the number after the highest of its kind, so that the newest is known.
+// A new copy always takes the number after the highest of its kind, so that the newest is known, and
+// an uncarried one also after every one the record still names, so that no name stands for two files.
 #pragma once
 
 #include "platform/foundation/NSError.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 class APMKeptFiles {
 public:
+    // The largest carried copy kept for a person: one of a large store would take as much room
+    // again as the store itself, for good.
+    static constexpr std::uint64_t kCarriedCopyBytes = 4u << 20;
+
     // For the store's file at `path`.
     explicit APMKeptFiles(std::string path);
 
@@ -48,8 +56,9 @@ public:
     // Sets the store's file aside under the next uncarried name, companions first and the file
     // last, and syncs the folder; a moving that fails is undone. 0 or the errno; `aside` its name.
     [[nodiscard]] int setAside(std::string& aside) const;
-    // A carried kept file takes the next carried name (the folder synced), and the older carried
-    // copies go where they can. 0 or the errno of the naming.
+    // A carried kept file takes the next carried name (the folder synced), or goes when it is
+    // larger than kCarriedCopyBytes, and the older carried copies go where they can. 0 or the
+    // errno of the naming or removal.
     [[nodiscard]] int nameCarried(const std::string& kept) const;
     // A kept file given up on takes the next unread name; 0 or the errno; `to` its name.
     [[nodiscard]] int nameUnread(const std::string& kept, std::string& to) const;

@@ -6,26 +6,18 @@
 
 #include <sqlite3.h>
 
-namespace {
+#include <optional>
 
-// Each row of a one-column query; false when it fails.
-bool rowsOf(sqlite3* db, const std::string& sql, std::vector<std::string>& rows) {
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-    if (rc == SQLITE_OK) {
-        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) rows.push_back(APMColumnText(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    return rc == SQLITE_DONE;
-}
+namespace {
 
 // The store's columns of `table` that the working copy has too, quoted and joined.
 bool sharedColumns(sqlite3* store, const std::string& table, std::string& columns) {
     std::vector<std::string> names;
-    if (!rowsOf(store,
-                "SELECT m.name FROM pragma_table_info(" + APMQuotedIdentifier(table) + ", 'main') AS m WHERE m.name IN (SELECT "
-                "name FROM pragma_table_info(" + APMQuotedIdentifier(table) + ", 'kept')) ORDER BY m.cid",
-                names)) {
+    if (!APMColumnRows(store,
+                       "SELECT m.name FROM pragma_table_info(" + APMQuotedIdentifier(table) +
+                           ", 'main') AS m WHERE m.name IN (SELECT name FROM pragma_table_info(" +
+                           APMQuotedIdentifier(table) + ", 'kept')) ORDER BY m.cid",
+                       names)) {
         return false;
     }
     columns.clear();
@@ -36,10 +28,11 @@ bool sharedColumns(sqlite3* store, const std::string& table, std::string& column
 // Whether a row of `table` is known by a key: a primary key or a unique index.
 bool hasKey(sqlite3* store, const std::string& table, bool& keyed) {
     std::vector<std::string> keys;
-    if (!rowsOf(store,
-                "SELECT 1 FROM pragma_table_info(" + APMQuotedIdentifier(table) + ", 'main') WHERE pk > 0 UNION ALL SELECT 1 FROM "
-                "pragma_index_list(" + APMQuotedIdentifier(table) + ", 'main') WHERE \"unique\"",
-                keys)) {
+    if (!APMColumnRows(store,
+                       "SELECT 1 FROM pragma_table_info(" + APMQuotedIdentifier(table) +
+                           ", 'main') WHERE pk > 0 UNION ALL SELECT 1 FROM pragma_index_list(" +
+                           APMQuotedIdentifier(table) + ", 'main') WHERE \"unique\"",
+                       keys)) {
         return false;
     }
     keyed = !keys.empty();
@@ -57,25 +50,50 @@ std::vector<std::string> defaultRule(const std::string& table, const std::string
             "DROP TABLE temp.salvage_own"};
 }
 
+// Deletes the kept rows of `table` past `limit`: of the kept keys the store lacks, those after
+// the first that still fit; how many rows went, or nothing when it fails.
+std::optional<std::int64_t> applyLimit(sqlite3* store, const std::string& table, const APMKeptRowsLimit& limit) {
+    const std::string key = APMQuotedIdentifier(limit.key);
+    const std::string where = "(" + (limit.where.empty() ? std::string("1") : limit.where) + ")";
+    const std::string mine = "main." + APMQuotedIdentifier(table);
+    const std::string kept = "kept." + APMQuotedIdentifier(table);
+    const std::string fresh = where + " AND " + key + " NOT IN (SELECT " + key + " FROM " + mine + ")";
+    const std::string sql = "DELETE FROM " + kept + " WHERE " + fresh + " AND " + key + " NOT IN (SELECT " + key +
+                            " FROM " + kept + " WHERE " + fresh + " GROUP BY " + key + " ORDER BY min(rowid) LIMIT " +
+                            "max(0, " + std::to_string(limit.rows) + " - (SELECT count(*) FROM " + mine + " WHERE " +
+                            where + ")))";
+    if (sqlite3_exec(store, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return std::nullopt;
+    return sqlite3_changes64(store);
+}
+
 }  // namespace
 
-bool APMKeptRowsMerge::merge(sqlite3* store, const APMKeptRowsRules& rules, int& failure) {
+bool APMKeptRowsMerge::merge(sqlite3* store, const APMKeptRowsRules& rules,
+                             std::map<std::string, std::int64_t>& leftOut, int& failure) {
     const auto failed = [&] {
         failure = sqlite3_extended_errcode(store);
         if (failure == SQLITE_OK) failure = SQLITE_ERROR;
         return false;
     };
     std::vector<std::string> tables;
-    if (!rowsOf(store,
-                std::string("SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite%' AND "
-                            "name <> '") + APMCarriedRecord::kStoreTable +
-                    "' AND name IN (SELECT name FROM kept.sqlite_schema WHERE type = 'table') ORDER BY name",
-                tables)) {
+    if (!APMColumnRows(store,
+                       std::string("SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name NOT LIKE "
+                                   "'sqlite%' AND name <> '") +
+                           APMCarriedRecord::kStoreTable +
+                           "' AND name IN (SELECT name FROM kept.sqlite_schema WHERE type = 'table') ORDER BY name",
+                       tables)) {
         return failed();
     }
     for (const std::string& table : tables) {
+        if (const auto limits = rules.limits.find(table); limits != rules.limits.end()) {
+            for (const APMKeptRowsLimit& limit : limits->second) {
+                const auto deleted = applyLimit(store, table, limit);
+                if (!deleted) return failed();
+                if (*deleted > 0) leftOut[table] += *deleted;
+            }
+        }
         std::vector<std::string> statements;
-        if (const auto rule = rules.find(table); rule != rules.end()) {
+        if (const auto rule = rules.statements.find(table); rule != rules.statements.end()) {
             statements = rule->second;
         } else {
             std::string columns;

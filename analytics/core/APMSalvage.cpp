@@ -1,11 +1,9 @@
 // The salvage routine, top to bottom.
 #include "analytics/core/APMSalvage.h"
 
-#include "analytics/core/APMCarriedRecord.h"
 #include "analytics/core/APMError.h"
-#include "analytics/core/APMKeptFileReader.h"
-#include "analytics/core/APMKeptFiles.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMSqlText.h"
 #include "analytics/core/APMSqliteStore.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
@@ -42,11 +40,6 @@ int stepWith(sqlite3* db, const std::string& sql, const std::string& text) {
     return rc;
 }
 
-bool storeSaysCarried(sqlite3* db, const std::string& identity) {
-    return stepWith(db, std::string("SELECT 1 FROM ") + APMCarriedRecord::kStoreTable + " WHERE identity = ?1",
-                    identity) == SQLITE_ROW;
-}
-
 // The bytes a kept file's rows may take on the disk at once, three times over: the working copy,
 // the store's log, the store's file; and a margin for the store's own rows meanwhile.
 std::uint64_t roomFor(FileIO& io, const std::string& kept) {
@@ -58,149 +51,229 @@ std::uint64_t roomFor(FileIO& io, const std::string& kept) {
     return 3 * bytes + (1u << 20);
 }
 
+// A failure of the disk, the moment or memory rather than of what the kept file holds.
+bool isTheMoment(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_NOMEM || primary == SQLITE_BUSY ||
+           primary == SQLITE_LOCKED || primary == SQLITE_CANTOPEN;
+}
+
 // The working copy's rows into the store, with the store's word that `identity` was carried, in
-// one transaction; the log's room given back whatever happens.
-bool merge(APMSqliteStore& store, const std::string& working, const std::string& identity,
-           const APMKeptRowsRules& rules, NSErrorPtr* error) {
+// one transaction; then the working copy goes, and the log gives back its room whatever happened.
+// `failure` is SQLite's code when it fails.
+bool mergeInto(APMSqliteStore& store, const std::string& working, const std::string& identity,
+               const APMKeptRowsRules& rules, std::map<std::string, std::int64_t>& leftOut, int& failure,
+               NSErrorPtr* error) {
     sqlite3* db = store.sqliteHandle();
+    failure = SQLITE_OK;
     if (stepWith(db, "ATTACH ?1 AS kept", SQLiteFileIOURI(working, true)) != SQLITE_DONE) {
+        failure = sqlite3_extended_errcode(db);
         setError(error, storeError(db, "attach the rows read"));
         return false;
     }
-    int failure = SQLITE_OK;
     bool merged = store.beginTransaction();
-    merged = merged && APMKeptRowsMerge::merge(db, rules, failure) &&
+    merged = merged && APMKeptRowsMerge::merge(db, rules, leftOut, failure) &&
              stepWith(db, std::string("INSERT INTO ") + APMCarriedRecord::kStoreTable + " VALUES (?1)", identity) ==
                  SQLITE_DONE;
-    if (!merged) setError(error, storeError(db, "carry the rows read"));
+    if (!merged) {
+        if (failure == SQLITE_OK) failure = sqlite3_extended_errcode(db);
+        setError(error, storeError(db, "carry the rows read"));
+    }
     merged = merged && store.endTransaction();
     if (!merged) {
+        if (failure == SQLITE_OK) failure = sqlite3_extended_errcode(db);
         if (error && !*error) setError(error, storeError(db, "commit the rows read"));
         if (sqlite3_get_autocommit(db) == 0) (void)store.rollbackTransaction();
+        leftOut.clear();
     }
     (void)exec(db, "DETACH kept");
-    // The log held as much again as was carried, or all a failed carry wrote.
-    (void)exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+    // The working copy goes before the log is emptied: the store's file grows by what the log
+    // holds, which needs the room the copy takes.
+    (void)APMKeptFiles::removeWithCompanions(working);
+    // The log held as much again as was carried, or all a failed carry wrote; if it cannot give
+    // its room back now, the next opening empties it before anything else.
+    (void)store.emptyLog(nullptr);
     return merged;
-}
-
-// Whether the carried file took its carried name; when not, it waits for the next opening to.
-bool nameCarried(const APMKeptFiles& kept, const std::string& file) {
-    const int err = kept.nameCarried(file);
-    if (err != 0) APMKeptFiles::sayWaiting(fileErrorForErrno(err, file, true));
-    return err == 0;
-}
-
-// One kept file, the numbered steps of APMSalvage.h; whether it no longer waits.
-bool carryOne(APMSqliteStore& store, const APMKeptFiles& kept, APMCarriedRecord& record,
-              const APMKeptRowsRules& rules, const std::string& file, APMSalvage::Carried& totals) {
-    const auto monitor = APMMeasurementMonitor();
-    const auto identity = APMCarriedRecord::identityOf(file);
-    if (!identity) return true;
-    sqlite3* db = store.sqliteHandle();
-    // 1.
-    if (storeSaysCarried(db, *identity) || record.has(APMCarriedRecord::Fact::Carried, *identity)) {
-        if (!record.has(APMCarriedRecord::Fact::Carried, *identity)) {
-            (void)record.note(APMCarriedRecord::Fact::Carried, *identity);
-        }
-        return nameCarried(kept, file);
-    }
-    // 2.
-    if (record.has(APMCarriedRecord::Fact::GaveUp, *identity)) return false;
-    if (record.count(APMCarriedRecord::Fact::FailedToRead, *identity) >= APMSalvage::kReadsBeforeGivingUp) {
-        std::string unread;
-        const bool named = kept.nameUnread(file, unread) == 0;
-        if (!named) (void)record.note(APMCarriedRecord::Fact::GaveUp, *identity);
-        monitor->logWithLevel(1, 34028,
-                              "Gave up reading a kept database file that failed to read at every opening; it stays "
-                              "as it is. File",
-                              Value(named ? unread : file));
-        return named;
-    }
-    // 3.
-    const auto io = FileIO::current();
-    std::uint64_t free = 0;
-    const std::uint64_t needed = roomFor(*io, file);
-    if (io->freeBytes(NSString::stringByDeletingLastPathComponent(file), free) == 0 && free < needed) {
-        APMKeptFiles::sayWaiting(apm_errorWithCode(
-            APMErrorStorage,
-            NSString::format("Not enough room to carry %@: %llu bytes free, %llu needed", file,
-                             static_cast<unsigned long long>(free), static_cast<unsigned long long>(needed)),
-            "carry kept database,no room"));
-        return false;
-    }
-    // 4.
-    APMKeptFileReader::Outcome outcome;
-    bool readFailed = false;
-    NSErrorPtr error;
-    const auto failure = APMKeptFileReader::read(file, kept.carryingPath(), APMKeptFileReader::storeTablesOf(db), outcome,
-                                                 readFailed, &error);
-    if (failure != APMKeptFileReader::Failure::None) {
-        if (failure == APMKeptFileReader::Failure::KeptFile) {
-            (void)record.note(APMCarriedRecord::Fact::FailedToRead, *identity);
-            if (readFailed) (void)record.note(APMCarriedRecord::Fact::ReadFailed, *identity);
-        }
-        APMKeptFiles::sayWaiting(error);
-        return false;
-    }
-    // 5.
-    const bool merged = merge(store, kept.carryingPath(), *identity, rules, &error);
-    (void)APMKeptFiles::removeWithCompanions(kept.carryingPath());
-    if (!merged) {
-        APMKeptFiles::sayWaiting(error);
-        return false;
-    }
-    // 6. The store's word stands if this fails.
-    (void)record.note(APMCarriedRecord::Fact::Carried, *identity);
-    ++totals.files;
-    totals.rows += outcome.rows;
-    totals.unreadable += outcome.unreadable;
-    if (!outcome.detail.empty()) {
-        totals.detail += (totals.detail.empty() ? "" : "; ") + NSString::lastPathComponent(file) + ": " + outcome.detail;
-    }
-    // 7.
-    return nameCarried(kept, file);
 }
 
 }  // namespace
 
-APMSalvage::Carried APMSalvage::carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules) {
-    const APMKeptFiles kept(store.databasePath());
-    APMCarriedRecord record(kept.recordPath());
-    Carried totals;
+APMSalvage::APMSalvage(const std::string& storePath) : kept_(storePath), record_(kept_.recordPath()) {}
+
+std::optional<APMSalvage::Job> APMSalvage::nextRead(APMSqliteStore& store) {
     sqlite3* db = store.sqliteHandle();
-    if (!db) return totals;
-    // A working copy a kill left.
-    (void)APMKeptFiles::removeWithCompanions(kept.carryingPath());
-    const auto waiting = kept.waiting();
-    const std::string forgetStoreWord = std::string("DROP TABLE IF EXISTS ") + APMCarriedRecord::kStoreTable;
-    if (waiting.empty()) {
-        // What a kill after the last naming left.
-        record.remove();
-        if (stepWith(db, "SELECT 1 FROM sqlite_schema WHERE name = ?1", APMCarriedRecord::kStoreTable) == SQLITE_ROW) {
-            (void)exec(db, forgetStoreWord);
+    if (!waiting_) {
+        waiting_.emplace();
+        if (!db) return std::nullopt;
+        // A working copy a kill left.
+        (void)APMKeptFiles::removeWithCompanions(kept_.carryingPath());
+        *waiting_ = kept_.waiting();
+        if (!waiting_->empty() && !exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + APMCarriedRecord::kStoreTable +
+                                                " (identity TEXT PRIMARY KEY)")) {
+            APMKeptFiles::sayWaiting(storeError(db, "record the kept files carried"));
+            totals_.waiting = static_cast<int>(waiting_->size());
+            waiting_->clear();
         }
-        return totals;
     }
-    if (!exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + APMCarriedRecord::kStoreTable +
-                      " (identity TEXT PRIMARY KEY)")) {
-        APMKeptFiles::sayWaiting(storeError(db, "record the kept files carried"));
-        totals.waiting = static_cast<int>(waiting.size());
-        return totals;
+    const auto io = FileIO::current();
+    while (next_ < waiting_->size()) {
+        const std::string& file = (*waiting_)[next_++];
+        const auto key = APMCarriedRecord::keyOf(file);
+        if (!key) continue;
+        // 1.
+        if (record_.gaveUp(*key)) {
+            ++totals_.waiting;
+            continue;
+        }
+        if (record_.attempts(*key) >= kReadsBeforeGivingUp) {
+            giveUp(file, *key);
+            continue;
+        }
+        // 2.
+        std::uint64_t free = 0;
+        const std::uint64_t needed = roomFor(*io, file);
+        if (io->freeBytes(NSString::stringByDeletingLastPathComponent(file), free) == 0 && free < needed) {
+            APMKeptFiles::sayWaiting(apm_errorWithCode(
+                APMErrorStorage,
+                NSString::format("Not enough room to carry %@: %llu bytes free, %llu needed", file,
+                                 static_cast<unsigned long long>(free), static_cast<unsigned long long>(needed)),
+                "carry kept database,no room"));
+            ++totals_.waiting;
+            continue;
+        }
+        Job job{file, *key, kept_.carryingPath(), {}, record_.carried()};
+        job.storeTables = APMKeptFileReader::storeTablesOf(db);
+        std::vector<std::string> word;
+        if (job.storeTables.failure != SQLITE_OK ||
+            !APMColumnRows(db, std::string("SELECT identity FROM ") + APMCarriedRecord::kStoreTable, word)) {
+            APMKeptFiles::sayWaiting(storeError(db, "read the tables to carry into"));
+            ++totals_.waiting;
+            continue;
+        }
+        job.carried.insert(word.begin(), word.end());
+        // 3. Before the read: a read that ends the process counts all the same.
+        if (const int err = record_.note(APMCarriedRecord::Fact::Reading, *key)) {
+            APMKeptFiles::sayWaiting(fileErrorForErrno(err, kept_.recordPath(), true));
+            ++totals_.waiting;
+            continue;
+        }
+        return job;
     }
-    for (const std::string& file : waiting) {
-        if (!carryOne(store, kept, record, rules, file, totals)) ++totals.waiting;
+    return std::nullopt;
+}
+
+APMSalvage::Read APMSalvage::read(const Job& job) {
+    Read read;
+    // 4.
+    if (const int err = APMCarriedRecord::identityOf(job.file, read.identity)) {
+        read.failure = APMKeptFileReader::Failure::KeptFile;
+        read.error = fileErrorForErrno(err, job.file, false);
+        return read;
     }
-    if (totals.files > 0) {
+    if (APMCarriedRecord::isCarried(read.identity, job.carried)) {
+        read.carriedAlready = true;
+        return read;
+    }
+    bool readFailed = false;
+    read.failure = APMKeptFileReader::read(job.file, job.workingPath, job.storeTables, read.outcome, readFailed, &read.error);
+    return read;
+}
+
+void APMSalvage::merge(APMSqliteStore& store, const Job& job, const Read& read, const APMKeptRowsRules& rules) {
+    using Failure = APMKeptFileReader::Failure;
+    if (read.carriedAlready) {
+        // 6. Read whole, and its rows stand in the store.
+        (void)record_.note(APMCarriedRecord::Fact::Carried, job.key, read.identity.text);
+        if (!nameCarried(job.file)) ++totals_.waiting;
+        return;
+    }
+    if (read.failure == Failure::KeptFile || read.failure == Failure::WorkingCopy) {
+        // The file's own failure keeps the attempt counted; the disk's under the working copy does not.
+        if (read.failure == Failure::WorkingCopy) (void)record_.note(APMCarriedRecord::Fact::Spared, job.key);
+        APMKeptFiles::sayWaiting(read.error);
+        ++totals_.waiting;
+        return;
+    }
+    if (read.failure != Failure::None) {
+        // Not to be read at all (too costly): set aside for good.
+        giveUp(job.file, job.key, read.error);
+        return;
+    }
+    // 5.
+    std::map<std::string, std::int64_t> leftOut;
+    int failure = SQLITE_OK;
+    NSErrorPtr error;
+    if (!mergeInto(store, job.workingPath, read.identity.text, rules, leftOut, failure, &error)) {
+        if (isTheMoment(failure)) (void)record_.note(APMCarriedRecord::Fact::Spared, job.key);
+        APMKeptFiles::sayWaiting(error);
+        ++totals_.waiting;
+        return;
+    }
+    // 6. The store's word stands if this fails.
+    (void)record_.note(APMCarriedRecord::Fact::Carried, job.key, read.identity.text);
+    ++totals_.files;
+    std::string detail = read.outcome.detail;
+    std::int64_t left = 0;
+    for (const auto& [table, rows] : leftOut) {
+        detail += (detail.empty() ? "" : "; ") + table + ": " + std::to_string(rows) + " left out past its limit";
+        left += rows;
+    }
+    totals_.rows += read.outcome.rows - left;
+    totals_.unreadable += read.outcome.unreadable;
+    if (!detail.empty()) {
+        totals_.detail += (totals_.detail.empty() ? "" : "; ") + NSString::lastPathComponent(job.file) + ": " + detail;
+    }
+    // 7.
+    if (!nameCarried(job.file)) ++totals_.waiting;
+}
+
+APMSalvage::Carried APMSalvage::finish(APMSqliteStore& store) {
+    if (totals_.files > 0) {
         APMMeasurementMonitor()->logWithLevel(4, 34025,
                                               "Carried the rows that still read from the kept database into the new "
                                               "one. Carried, unreadable, tables",
-                                              Value(static_cast<long long>(totals.rows)),
-                                              Value(static_cast<long long>(totals.unreadable)), Value(totals.detail));
+                                              Value(static_cast<long long>(totals_.rows)),
+                                              Value(static_cast<long long>(totals_.unreadable)), Value(totals_.detail));
     }
-    if (totals.waiting == 0) {
-        record.remove();
-        (void)exec(db, forgetStoreWord);
+    sqlite3* db = store.sqliteHandle();
+    if (totals_.waiting == 0 && db) {
+        // Also what a kill after the last naming left.
+        record_.remove();
+        if (stepWith(db, "SELECT 1 FROM sqlite_schema WHERE name = ?1", APMCarriedRecord::kStoreTable) == SQLITE_ROW) {
+            (void)exec(db, std::string("DROP TABLE ") + APMCarriedRecord::kStoreTable);
+        }
     }
-    return totals;
+    return totals_;
+}
+
+APMSalvage::Carried APMSalvage::carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules) {
+    APMSalvage salvage(store.databasePath());
+    while (const auto job = salvage.nextRead(store)) salvage.merge(store, *job, read(*job), rules);
+    return salvage.finish(store);
+}
+
+void APMSalvage::giveUp(const std::string& file, const std::string& key, const NSErrorPtr& why) {
+    std::string unread;
+    const bool named = kept_.nameUnread(file, unread) == 0;
+    if (!named) {
+        (void)record_.note(APMCarriedRecord::Fact::GaveUp, key);
+        ++totals_.waiting;
+    }
+    if (why) {
+        APMMeasurementMonitor()->logWithLevel(1, 34028,
+                                              "Gave up reading a kept database file that would cost more to read than "
+                                              "its size allows; it stays as it is. File, error",
+                                              Value(named ? unread : file), Value(why));
+        return;
+    }
+    APMMeasurementMonitor()->logWithLevel(1, 34028,
+                                          "Gave up reading a kept database file that failed to read at every opening; "
+                                          "it stays as it is. File",
+                                          Value(named ? unread : file));
+}
+
+bool APMSalvage::nameCarried(const std::string& file) {
+    const int err = kept_.nameCarried(file);
+    if (err != 0) APMKeptFiles::sayWaiting(fileErrorForErrno(err, file, true));
+    return err == 0;
 }

@@ -1,6 +1,7 @@
 // Opening, checking, statements, binding, transactions and errors of the SQLite store.
 #include "analytics/core/APMSqliteStore.h"
 
+#include "analytics/core/APMCarriedRecord.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMKeptFiles.h"
@@ -588,6 +589,33 @@ std::string APMSqliteStore::contentsOfFile(const std::string& path) {
     return text;
 }
 
+std::vector<std::string> APMSqliteStore::carriedWordOf(const std::string& path) {
+    std::vector<std::string> identities;
+    sqlite3* handle = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY | kNoLink, SQLiteFileIOVFSName()) == SQLITE_OK &&
+        sqlite3_prepare_v2(handle, (std::string("SELECT identity FROM ") + APMCarriedRecord::kStoreTable).c_str(), -1,
+                           &statement, nullptr) == SQLITE_OK) {
+        // As far as it reads: a damaged page ends the rows there.
+        while (sqlite3_step(statement) == SQLITE_ROW) identities.push_back(APMColumnText(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(handle);
+    return identities;
+}
+
+bool APMSqliteStore::emptyLog(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return false;
+    int logFrames = 0;
+    int copied = 0;
+    if (sqlite3_wal_checkpoint_v2(handle_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &copied) != SQLITE_OK) {
+        setDatabaseError(error, "empty the log");
+        return false;
+    }
+    return true;
+}
+
 bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (lastFailureWasTheFiles()) return replaceUnusableFile(failure, error);
@@ -608,9 +636,16 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
     // Read before the file goes: the account of what it held, whatever is carried later.
     const std::string contents = contentsOfFile(databasePath_);
     if (damagedFile_ == DamagedFile::Kept) {
+        // What the file says it carried goes beside it first: set aside with it, those kept files
+        // would be carried again, beside the file that holds their rows already.
+        const APMKeptFiles kept(databasePath_);
+        if (const int err = APMCarriedRecord(kept.recordPath()).noteCarried(carriedWordOf(databasePath_))) {
+            setError(error, fileErrorForErrno(err, kept.recordPath(), true));
+            return false;
+        }
         // Kept aside even while an earlier kept file waits: the store took rows of its own since.
         std::string aside;
-        if (const int err = APMKeptFiles(databasePath_).setAside(aside)) {
+        if (const int err = kept.setAside(aside)) {
             setError(error, fileErrorForErrno(err, databasePath_, true));
             return false;
         }

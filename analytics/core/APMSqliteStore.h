@@ -206,20 +206,28 @@ public:
     // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
     // locked file, memory, permission), keepFileForNextOpening: false with the failure.
     [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
+    // Copies what the write-ahead log holds into the file and empties the log: the room a large
+    // write took goes back to the disk, which SQLite's own checkpoints never give. False with the
+    // error when it cannot (the file cannot grow, a statement still reads): the log stays whole.
+    [[nodiscard]] bool emptyLog(NSErrorPtr* error);
     // Closes and says (34026) that the files stay as they are for the next opening, and why.
     void keepFileForNextOpening(const NSErrorPtr& failure);
     // Closes, sets the file aside with its log, shared memory and journal under the next
     // uncarried name (APMKeptFiles::setAside), and opens an empty file in its place; a line (34023)
-    // says where the old one went and what it held. A file that replaces one whose kept file
-    // still waits holds rows of its own, and is kept aside too: both are carried. A store made
-    // with DamagedFile::Deleted deletes the file instead, and the line says so. False with the
-    // error when the file cannot be moved or deleted (it stays where it was) or the empty one
-    // cannot be made: the store is closed then.
+    // says where the old one went and what it held. The kept files the old one says it carried
+    // (APMCarriedRecord::kStoreTable, as far as it reads) are noted beside it before it moves. A
+    // file that replaces one whose kept file still waits holds rows of its own, and is kept aside
+    // too: both are carried. A store made with DamagedFile::Deleted deletes the file instead, and
+    // the line says so. False with the
+    // error when the file cannot be moved or deleted (it stays where it was), what it carried
+    // cannot be noted, or the empty one cannot be made: the store is closed then.
     [[nodiscard]] bool replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error);
 
     explicit APMSqliteStore(std::string path);
 
 private:
+    // The identities the store's file at `path` says it carried, as far as they read.
+    static std::vector<std::string> carriedWordOf(const std::string& path);
     // The moving aside initWithDatabasePath begins with; false with the error when something
     // cannot be moved.
     static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);

@@ -826,5 +826,5 @@ bool APMRemoteConfig::isConsentSettings3PEnabled() {
 }
 
 APMDatabaseLimits APMRemoteConfig::databaseLimits() {
-    return {maxEventsStored(), maxQueueTime(), databaseDeleteStaleBundlesInterval()};
+    return {maxEventsStored(), maxQueueTime(), databaseDeleteStaleBundlesInterval(), maxTrackedCurrencies()};
 }

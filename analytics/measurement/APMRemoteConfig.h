@@ -234,7 +234,7 @@ public:
     bool isConsentSettings3PEnabled();
     bool persistentConfigInApplicationSupportEnabled();
 
-    // The three storage limits the database reads on every use.
+    // The storage limits the database reads on every use.
     APMDatabaseLimits databaseLimits();
 
     APMRemoteConfig() = default;

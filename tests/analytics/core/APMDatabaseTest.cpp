@@ -19,6 +19,7 @@
 #include "platform/services/NSDataVULGzip.h"
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/QuotaFileIO.h"
 #include "tests/fixtures/SqliteRows.h"
 
 #include <sqlite3.h>
@@ -43,6 +44,13 @@ const std::vector<std::string> kTables = {
     "app_metadata", "raw_events_metadata", "raw_events",           "events",        "user_attributes",
     "queue",        "event_filters",       "property_filters",     "audience_filter_values",
     "purchase_transactions", "subscriptions", "conditional_properties", "main_event_params"};
+
+// The store's file and its companions set aside as an opening ended before its carry leaves them.
+void keepAsideUncarried(const std::string& path) {
+    for (const char* companion : {"", "-wal", "-shm"}) {
+        if (std::filesystem::exists(path + companion)) std::filesystem::rename(path + companion, path + ".uncarried" + companion);
+    }
+}
 
 // MARK: Schema, upgrades and reset
 
@@ -229,6 +237,29 @@ TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpeni
     EXPECT_EQ(lines[0].find("queue"), std::string::npos) << lines[0];
 }
 
+// On a nearly full disk a damaged file's launch keeps its own writes while the kept file waits for
+// room: the log that making the fresh file's tables wrote (a few hundred kilobytes) gives its room
+// back before anything else is written.
+TEST_F(APMDatabaseTest, ADamagedFileOnANearlyFullDiskKeepsTheLaunchsOwnWrites) {
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow), false, nullptr));
+    database_.reset();
+    ASSERT_EQ(overwriteLeafHeader(path(), "queue", 0), 1);
+    LogCapture capture;
+    {
+        ScopedFileIO disk(std::make_shared<QuotaFileIO>(NSString::stringByDeletingLastPathComponent(path()), 450u << 10));
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 64u << 10);
+        for (int i = 0; i < 50; ++i) ASSERT_TRUE(database_->insertBundle(bundle(kNow + i, 4000), false, nullptr)) << i;
+        database_.reset();
+    }
+    const auto waited = capture.matching("[I-ACS034026]");
+    ASSERT_EQ(waited.size(), 1u);
+    EXPECT_NE(waited[0].find("Not enough room"), std::string::npos) << waited[0];
+    EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM queue"), (std::vector<std::vector<std::string>>{{"50"}}));
+    EXPECT_TRUE(std::filesystem::exists(path() + ".uncarried"));
+}
+
 // One page of the upload queue whose header was overwritten loses the bundles on it and nothing
 // else: the file is kept aside, every row that still reads of every table goes into the fresh
 // file, and a line says how many went and how many did not.
@@ -287,11 +318,7 @@ TEST_F(APMDatabaseTest, ADamagedPageLosesOnlyItsRowsAndTheRestIsCarriedIntoAFres
 TEST_F(APMDatabaseTest, AKeptFileThatCannotBeCarriedNowWaitsWhileEventsAreLogged) {
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(database_->insertBundle(bundle(kNow + i), false, nullptr));
     database_.reset();
-    // As an opening ended before its carry leaves it.
-    std::filesystem::rename(path(), path() + ".uncarried");
-    for (const char* companion : {"-wal", "-shm"}) {
-        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
-    }
+    keepAsideUncarried(path());
     LogCapture capture;
     {
         FaultInjection faults;
@@ -378,11 +405,12 @@ TEST_F(APMDatabaseTest, TablesOfOneShapeKeepTheirRowsWhenTheSchemaPageOrARootIsL
 
 // A kept file that waited an opening while the store took events joins it by each table's rule:
 // one metadata row whose bundle count goes on from the kept one's, an event's counts and the
-// lifetime value added together, the earliest first-open time, a fingerprint already present the
-// same row, and the kept raw events before the store's own.
+// lifetime value added together, the earliest first-open time, the later session number (a copy
+// of the settings'), a fingerprint already present the same row, and the kept raw events before
+// the store's own.
 TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
-    const auto write = [&](int bundles, int purchases, double value, long long firstOpen, const char* event, int events,
-                           double when) {
+    const auto write = [&](int bundles, int purchases, double value, long long firstOpen, long long session,
+                           const char* event, int events, double when) {
         auto metadataRow = database_->queryAppMetadata(nullptr);
         ASSERT_NE(metadataRow, nullptr);
         for (int i = 0; i < bundles; ++i) metadataRow->incrementLastBundleIndex();
@@ -390,7 +418,8 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         ASSERT_TRUE(database_->updateAppMetadata(metadataRow, nullptr));
         ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("_iap", purchases, 1, 0, when), nullptr));
         for (const auto& [name, number] : {std::pair<const char*, Value>("_ltv_USD", Value(value)),
-                                           std::pair<const char*, Value>("_fot", Value(firstOpen))}) {
+                                           std::pair<const char*, Value>("_fot", Value(firstOpen)),
+                                           std::pair<const char*, Value>("_sno", Value(session))}) {
             ASSERT_TRUE(database_->updateUserAttribute(
                 APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(number), when), nullptr));
         }
@@ -400,17 +429,15 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
         }
         database_.reset();
     };
-    write(57, 120, 138.6, 1000, "_iap", 2, kNow - 100);
-    // Set aside as an opening ended before its carry leaves it; it waits one opening.
-    for (const char* companion : {"", "-wal", "-shm"}) {
-        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
-    }
+    write(57, 120, 138.6, 1000, 1, "_iap", 2, kNow - 100);
+    // It waits one opening.
+    keepAsideUncarried(path());
     {
         FaultInjection faults;
         faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
         database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
         ASSERT_NE(database_, nullptr);
-        write(3, 20, 20.8, 5000, "_e", 1, kNow);
+        write(3, 20, 20.8, 5000, 2, "_e", 1, kNow);
     }
     ASSERT_TRUE(std::filesystem::exists(path() + ".uncarried"));
     database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
@@ -424,11 +451,58 @@ TEST_F(APMDatabaseTest, AKeptFileThatWaitedJoinsTheStoreByEachTablesRule) {
     const auto lifetime = database_->userAttributeWithName("_ltv_USD", nullptr);
     ASSERT_NE(lifetime, nullptr);
     EXPECT_NEAR(lifetime->value()->doubleValue(), 159.4, 1e-9);
-    EXPECT_EQ(sqliteRows(path(), "SELECT value FROM user_attributes WHERE name = '_fot'"),
-              (std::vector<std::vector<std::string>>{{"1000"}}));
+    EXPECT_EQ(sqliteRows(path(), "SELECT value FROM user_attributes WHERE name IN ('_fot', '_sno') ORDER BY name"),
+              (std::vector<std::vector<std::string>>{{"1000"}, {"2"}}));
     EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM raw_events_metadata"), (std::vector<std::vector<std::string>>{{"1"}}));
     EXPECT_EQ(sqliteRows(path(), "SELECT group_concat(name) FROM (SELECT name FROM raw_events ORDER BY rowid)"),
               (std::vector<std::vector<std::string>>{{"_iap,_iap,_e"}}));
+}
+
+// The tables that refuse a new name past their limit keep within it when a kept file joins them,
+// and the lifetime values within the currencies tracked: the store's own rows first, then the kept
+// ones in their order; the line says what was left out.
+TEST_F(APMDatabaseTest, AKeptFileJoinsTheStoreWithinTheTablesLimits) {
+    const auto attribute = [](const std::string& name) {
+        return APMUserAttribute::initWithOrigin("auto", name, APMValue::valueFromObject(Value(1)), kNow);
+    };
+    for (const char* name : {"u1", "_ltv_EUR", "shared", "u2", "_ltv_GBP", "u3", "_ltv_JPY"}) {
+        ASSERT_TRUE(database_->updateUserAttribute(attribute(name), nullptr));
+    }
+    for (const char* name : {"e1", "e2", "e3", "e4"}) {
+        ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName(name, 1, 1, 0, kNow), nullptr));
+    }
+    database_.reset();
+    keepAsideUncarried(path());
+    {
+        FaultInjection faults;
+        faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        // The store's own: two currencies of four, room for four more names and two more events.
+        const std::string own = "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 998) ";
+        ASSERT_TRUE(store().executeSQL(own + "INSERT INTO user_attributes (name, set_timestamp, value) SELECT 'own' || n, "
+                                             "0, n FROM c WHERE n < 994 UNION ALL VALUES ('_ltv_USD', 0, 1), ('_ltv_CAD', "
+                                             "0, 1), ('shared', 0, 1)",
+                                       nullptr));
+        ASSERT_TRUE(store().executeSQL(own + "INSERT INTO events (name, lifetime_count, current_bundle_count, "
+                                             "last_fire_timestamp) SELECT 'own' || n, 1, 1, 0 FROM c",
+                                       nullptr));
+        database_.reset();
+    }
+    LogCapture capture;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    EXPECT_EQ(sqliteRows(path(), "SELECT group_concat(name) FROM (SELECT name FROM user_attributes WHERE name NOT LIKE "
+                                 "'own%' ORDER BY rowid)"),
+              (std::vector<std::vector<std::string>>{{"_ltv_USD,_ltv_CAD,shared,u1,_ltv_EUR,u2,_ltv_GBP"}}));
+    EXPECT_EQ(sqliteRows(path(), "SELECT count(*), sum(name IN ('e1', 'e2')) FROM events"),
+              (std::vector<std::vector<std::string>>{{"1000", "2"}}));
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("events: 2 left out past its limit; user_attributes: 2 left out past its limit"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_FALSE(database_->updateUserAttribute(attribute("u4"), nullptr));
 }
 
 // The first page lost in a file whose roots a fresh file does not share (a table made first), or
@@ -440,7 +514,9 @@ TEST_F(APMDatabaseTest, AFirstPageLostPutsEveryRowInTheTableItFits) {
         database_.reset();
         APMKeptFiles(path()).removeAll();
         std::filesystem::remove(path());
-        if (renumbered) ASSERT_EQ(sqliteRows(path(), "CREATE TABLE made_first (x)").size(), 0u);
+        if (renumbered) {
+            ASSERT_EQ(sqliteRows(path(), "CREATE TABLE made_first (x)").size(), 0u);
+        }
         database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
         ASSERT_NE(database_, nullptr);
         ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));

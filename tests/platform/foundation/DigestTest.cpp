@@ -1,7 +1,9 @@
-// MD5 against the reference vectors.
+// MD5 and SHA-256 against the reference vectors.
 #include "platform/foundation/Digest.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +28,19 @@ TEST(DigestMD5, BinaryInputWithZeros) {
     EXPECT_EQ(Digest::MD5(data).size(), 16u);
     EXPECT_NE(Digest::MD5(data), Digest::MD5(NSData{0x00, 0xff}));
     EXPECT_EQ(Digest::hexString(NSData{0x0a, 0xb0}), "0ab0");
+}
+
+// Given in pieces of any size, as a file is read.
+TEST(DigestSHA256, ReferenceVectorsInPieces) {
+    const std::string input = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, input.size()}) {
+        Digest::SHA256 digest;
+        for (std::size_t at = 0; at < input.size(); at += piece) {
+            digest.update(reinterpret_cast<const std::uint8_t*>(input.data()) + at, std::min(piece, input.size() - at));
+        }
+        EXPECT_EQ(Digest::hexString(digest.finish()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    }
+    EXPECT_EQ(Digest::hexString(Digest::SHA256().finish()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 }  // namespace
