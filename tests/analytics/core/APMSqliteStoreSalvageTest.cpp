@@ -335,7 +335,7 @@ TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAtEveryOpeningIsNoDamageAndTheFi
     EXPECT_GT(io->failed(), 0);
     const auto waited = capture.matching("[I-ACS034026]");
     ASSERT_EQ(waited.size(), static_cast<std::size_t>(APMSalvage::kReadsBeforeGivingUp));
-    for (const std::string& line : waited) EXPECT_NE(line.find("Input/output error"), std::string::npos) << line;
+    for (const std::string& line : waited) EXPECT_NE(line.find("sqlite code 266"), std::string::npos) << line;
 
     ASSERT_NE(openAndCarry(folder), nullptr);
     EXPECT_EQ(capture.matching("[I-ACS034028]").size(), 1u);
