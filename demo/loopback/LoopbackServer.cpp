@@ -28,6 +28,10 @@
 
 namespace {
 
+// How long a connection may wait for its request; a stop waits as long for a client that
+// connected and then neither asked nor hung up.
+constexpr std::chrono::seconds kRequestPatience{120};
+
 struct TestIdentity {
     EVP_PKEY* key = nullptr;
     X509* certificate = nullptr;
@@ -362,6 +366,10 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         impl->workersMade = true;
         return pool;
     };
+    // A client has as long for its handshake and its request as a test waits for a step: on a
+    // loaded machine seconds may pass between its connection and its request, and a connection
+    // dropped then would read as a failing service (the library's own bound is 5 s).
+    server.set_read_timeout(kRequestPatience);
     // One request per connection unless asked otherwise; a kept connection is let go after a
     // moment of quiet, so a stopping server never waits long for an idle one.
     if (options.keepAlive) {
@@ -372,6 +380,7 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         server.set_tcp_nodelay(true);
     } else {
         server.set_keep_alive_max_count(1);
+        server.set_keep_alive_timeout(kRequestPatience.count());
     }
     // cpp-httplib would share the port with any other listener (SO_REUSEPORT); a taken port
     // must fail instead.

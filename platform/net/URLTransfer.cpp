@@ -305,8 +305,8 @@ public:
                 changed_.wait_until(lock.unique(), std::min(deadline, lastActivity_ + quiet));
             }
         }
-        catchUp();
-        return quietNow;
+        const bool caughtUp = catchUp(quietNow ? deadline : Steady::now() + std::chrono::seconds(1));
+        return quietNow && caughtUp;
     }
 
 private:
@@ -339,24 +339,26 @@ private:
     }
 
     // Passes of the network thread until one finds nothing new (a large body may need more
-    // than one): everything that had arrived is then with the clients.
-    void catchUp() {
+    // than one): everything that had arrived is then with the clients. False when a pass did
+    // not end by `deadline` (a client's callback held the thread): what arrived may still wait.
+    bool catchUp(std::chrono::steady_clock::time_point deadline) {
         for (int round = 0; round < 16; ++round) {
             MutexLock lock(mutex_);
-            if (stopping_ || !running_ || live_.empty()) return;
+            if (stopping_ || !running_ || live_.empty()) return true;
             const std::uint64_t before = activity_;
             // The pass under way may have looked at the sockets before the call: wait for the
             // next one too, waking the thread for each.
             const std::uint64_t start = passes_;
             for (std::uint64_t target = start + 1; target <= start + 2; ++target) {
                 curl_multi_wakeup(multi_);
-                if (!changed_.wait_for(lock.unique(), std::chrono::seconds(1),
-                                       [&]() REQUIRES(mutex_) { return passes_ >= target || stopping_; }))
-                    return;
-                if (stopping_) return;
+                if (!changed_.wait_until(lock.unique(), deadline,
+                                         [&]() REQUIRES(mutex_) { return passes_ >= target || stopping_; }))
+                    return false;
+                if (stopping_) return true;
             }
-            if (activity_ == before) return;
+            if (activity_ == before) return true;
         }
+        return true;
     }
 
     void run() {

@@ -123,6 +123,26 @@ class TestScriptTest(unittest.TestCase):
         self.assertEqual(during[0], "Building what changed in build/ first.")
         self.finish()
 
+    def test_help_says_at_once_what_each_mode_runs_and_costs_and_the_readme_names_each(self):
+        # The build stand-in would wait for the test forever: help builds nothing.
+        result = subprocess.run([os.path.join(self.root, "scripts", "test"), "--help"], cwd=self.root,
+                                capture_output=True, text=True, timeout=20)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        usage = result.stdout.splitlines()[0]
+        modes = re.findall(r"--[a-z-]+", usage)
+        self.assertGreaterEqual(len(modes), 6, usage)
+        with open(os.path.join(SCRIPTS, "..", "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        # Each mode has its paragraph, with what it costs on two cores from nothing and built.
+        paragraphs = re.split(r"\n  (?=--|\()", result.stdout.split("\n.ci/run")[0])[1:]
+        for mode in modes:
+            self.assertIn("scripts/test " + mode, readme, mode)
+            if mode == "--help":
+                continue
+            described = [text for text in paragraphs if text.startswith(mode + " ")]
+            self.assertEqual(len(described), 1, mode)
+            self.assertRegex(described[0], r"about \d+ min from nothing, \d+ min built", mode)
+
 
 if __name__ == "__main__":
     unittest.main()

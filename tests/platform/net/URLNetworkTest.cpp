@@ -67,6 +67,34 @@ private:
     NSErrorPtr error_;
 };
 
+// Holds the network thread in its report of the answer's head until released.
+class HeldReport : public URLTransferClient {
+public:
+    void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>&) override {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::duration<double>(kNetSafety), [&] { return released_; });
+    }
+    NSErrorPtr transferReceivedData(const char*, std::size_t) override { return nullptr; }
+    void transferCompleted(NSErrorPtr) override {}
+    [[nodiscard]] bool waitUntilHeld() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(kNetSafety), [&] { return entered_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
 bool threadAlive(pid_t thread) { return std::filesystem::exists("/proc/self/task/" + std::to_string(thread)); }
 
 // A joined thread has returned, but the kernel may list it for a moment longer while it reaps it.
@@ -228,4 +256,19 @@ TEST_F(URLNetworkTest, AQuietWaitFollowsABodyComingInAndStopsForAStalledOne) {
     server.releaseStalls();
     EXPECT_TRUE(URLNetwork::waitForActivity(quiet, kNetSafety));
     EXPECT_EQ(runner.wait(stalled).body(), patternBody(64));
+}
+
+// A quiet wait whose hand-on cannot end, the network thread being held in a report, says so by
+// its own time-out rather than after a bound of its own, and holds once the thread is free.
+TEST_F(URLNetworkTest, AQuietWaitThatCannotHandOnWhatArrivedSaysSoByItsTimeOut) {
+    serveStalled("/held");
+    auto client = std::make_shared<HeldReport>();
+    auto transfer = URLTransfer::make(*NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/held"))), 0, client);
+    transfer->start();
+    ASSERT_TRUE(client->waitUntilHeld());
+    EXPECT_FALSE(URLNetwork::waitUntilQuiet(0, 0.1));
+    client->release();
+    EXPECT_TRUE(URLNetwork::waitUntilQuiet(0, kNetSafety));
+    EXPECT_TRUE(transfer->cancel(makeURLError(NSURLErrorCancelled, server.url("/held"))));
+    server.releaseStalls();
 }
