@@ -87,12 +87,13 @@ int xClose(sqlite3_file* file) {
 }
 
 // The header's file format versions (1 rollback journal, 2 write-ahead log), as a kept file's
-// reader takes them: anything else is damage, and the log beside the file, if any, is read.
+// reader takes them: anything else is damage, and the log beside the file, if any, is read. A
+// file of a log with no log beside it reads as one of a journal: SQLite would make an empty log
+// and its shared memory beside a kept file that it only reads.
 void takeFormatVersions(File& f, std::uint8_t* header) {
     constexpr int kWrite = 18;
     constexpr int kRead = 19;
-    const auto known = [](std::uint8_t version) { return version == 1 || version == 2; };
-    if (known(header[kWrite]) && known(header[kRead])) return;
+    if (header[kWrite] == 1 && header[kRead] == 1) return;
     struct stat info {};
     const bool log = f.io->status(f.path + "-wal", false, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
     header[kWrite] = header[kRead] = log ? 2 : 1;

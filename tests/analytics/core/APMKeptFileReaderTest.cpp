@@ -60,9 +60,9 @@ protected:
 // Triggers, a view and a virtual table named like store tables, and a schema record holding more
 // than one statement: none of them runs, in the working copy or anywhere. Only the rows of the
 // store's tables are carried, by the store's declarations; the one that does not fit them is
-// counted, and its deletion fires nothing.
+// counted, and its deletion fires nothing. The file was one of a log, its log gone.
 TEST_F(APMKeptFileReaderTest, NothingOfTheKeptSchemaRunsAndOnlyItsTablesRowsAreCarried) {
-    exec(kept(), "PRAGMA page_size=1024; CREATE TABLE t (n INTEGER NOT NULL, body TEXT); CREATE TABLE log (x);"
+    exec(kept(), "PRAGMA page_size=1024; PRAGMA journal_mode=WAL; CREATE TABLE t (n INTEGER NOT NULL, body TEXT); CREATE TABLE log (x);"
                  "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 200) "
                  "INSERT INTO t SELECT i, 'row ' || i FROM c; INSERT INTO t VALUES ('not a number', 'unfit');"
                  "CREATE TRIGGER grow AFTER DELETE ON t BEGIN INSERT INTO t SELECT n + 100000, 'made up' FROM t; END;"
@@ -76,6 +76,9 @@ TEST_F(APMKeptFileReaderTest, NothingOfTheKeptSchemaRunsAndOnlyItsTablesRowsAreC
     const std::string keptState = "SELECT type, name, sql, (SELECT count(*) FROM t), (SELECT count(*) FROM log) FROM "
                                   "sqlite_schema ORDER BY rowid";
     const Rows before = sqliteRows(kept(), keptState);
+    // What that read of its own left beside it.
+    fs::remove(kept() + "-wal");
+    fs::remove(kept() + "-shm");
     APMKeptFileReader::Outcome outcome;
     ASSERT_EQ(read("CREATE TABLE t (n INTEGER NOT NULL, body TEXT); CREATE TABLE v (n INTEGER, body TEXT);"
                    "CREATE TABLE w (body TEXT)",
@@ -90,7 +93,10 @@ TEST_F(APMKeptFileReaderTest, NothingOfTheKeptSchemaRunsAndOnlyItsTablesRowsAreC
     EXPECT_EQ(sqliteRows(working(), "SELECT type, name FROM sqlite_schema WHERE type <> 'table' OR name NOT IN ('t', 'v', "
                                     "'w', 'lost_and_found')"),
               Rows{});
-    // Nor did anything write to the kept file.
+    // Nor did anything write to the kept file, nor beside it: a file of a log whose log is gone
+    // is read without making one.
+    EXPECT_FALSE(fs::exists(kept() + "-wal"));
+    EXPECT_FALSE(fs::exists(kept() + "-shm"));
     EXPECT_EQ(sqliteRows(kept(), keptState), before);
 }
 
