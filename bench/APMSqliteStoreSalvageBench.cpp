@@ -12,6 +12,7 @@
 // chain, on pages no tree reaches, has no anchor (the extension alone takes minutes over it): its
 // reading is timed alone, in CPU time.
 #include "analytics/core/APMKeptFileReader.h"
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/foundation/Sandbox.h"
 
 #include "bench/support/CPUTime.h"
@@ -170,7 +171,10 @@ bool readKept(const std::string& damaged, Damage damage, Figures& run) {
     APMKeptFileReader::Outcome outcome;
     bool readFailed = false;
     const double start = bench::processCPUSeconds();
-    const auto failure = APMKeptFileReader::read(damaged, projectCopy(), storeTables(damage), outcome, readFailed, nullptr);
+    // As the salvage reads: polling a cancellation at every page.
+    const auto cancellation = DispatchCancellation::make();
+    const auto failure = APMKeptFileReader::read(damaged, projectCopy(), storeTables(damage), outcome, readFailed, nullptr,
+                                                 APMKeptFileReader::kBudget, cancellation.get());
     run.projectCPU += bench::processCPUSeconds() - start;
     run.carried = outcome.rows;
     run.unreadable = outcome.unreadable;

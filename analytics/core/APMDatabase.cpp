@@ -13,11 +13,13 @@
 
 std::shared_ptr<APMDatabase> APMDatabase::initWithDatabaseName(const std::string& name,
                                                                std::shared_ptr<APMPersistedConfig> persistedConfig,
-                                                               NSErrorPtr* error) {
+                                                               NSErrorPtr* error,
+                                                               std::shared_ptr<DispatchCancellation> salvageCancellation) {
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty database name in init")) {
         return nullptr;
     }
     auto database = std::make_shared<APMDatabase>();
+    database->salvageCancellation_ = std::move(salvageCancellation);
     if (!database->initializeDatabaseResourcesWithContext("Init", APMApplicationSupportPath(name), error)) {
         return nullptr;
     }
@@ -96,7 +98,9 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     // Whatever still reads of a file that was replaced, by this opening or by one that a kill or
     // a power cut ended before its rows were carried. A kept file that cannot be carried now
     // waits aside for the next opening (the salvage says why), and events are logged meanwhile.
-    APMSalvage::carryKeptFiles(*sqliteStore_, keptRowsRules());
+    // The caller's queue waits for the reads, which the screen does not.
+    const APMSalvage::Carried carried = APMSalvage::carryKeptFiles(*sqliteStore_, keptRowsRules(), salvageCancellation_);
+    keptFilesWaiting_ = carried.waiting - carried.givenUp;
     forgetKeptAnswers();
     if (!initializeAppMetadata()) {
         const std::string message = NSString::format("Failed to initialize App Metadata table (%@)", context);
@@ -105,6 +109,11 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         return false;
     }
     return true;
+}
+
+int APMDatabase::keptFilesWaiting() const {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    return keptFilesWaiting_;
 }
 
 bool APMDatabase::reset(NSErrorPtr* error) {

@@ -37,6 +37,7 @@ class APMPropertyFilter;
 class APMRawEventData;
 class APMUserAttribute;
 class APMValue;
+class DispatchCancellation;
 
 // The remote configuration's storage limits, read on every use.
 struct APMDatabaseLimits {
@@ -57,9 +58,12 @@ public:
 
     // Opens "<Application Support>/Vizudi/Measurement/<name>", ensures the tables and the
     // app metadata row. Nil when any of it fails. The database it returns is bound to no
-    // sequence yet: its first operation binds it (and its store).
+    // sequence yet: its first operation binds it (and its store). Each opening carries the rows
+    // of the kept files that wait (APMSalvage), reading them apart while the caller waits; once
+    // `salvageCancellation` is cancelled, no opening reads any further.
     [[nodiscard]] static std::shared_ptr<APMDatabase> initWithDatabaseName(
-        const std::string& name, std::shared_ptr<APMPersistedConfig> persistedConfig, NSErrorPtr* error);
+        const std::string& name, std::shared_ptr<APMPersistedConfig> persistedConfig, NSErrorPtr* error,
+        std::shared_ptr<DispatchCancellation> salvageCancellation = nullptr);
     [[nodiscard]] bool initializeDatabaseResourcesWithContext(const std::string& context,
                                                               const std::string& databasePath, NSErrorPtr* error);
     // Deletes the file and starts again empty. After a failure the database stays closed:
@@ -72,6 +76,9 @@ public:
     void detachFromSequence();
 
     const std::shared_ptr<APMSqliteStore>& sqliteStore() const { return sqliteStore_; }
+    // The kept files whose rows the last opening left waiting and a later one may still carry:
+    // while there are any, what the store lacks may be among them.
+    int keptFilesWaiting() const;
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
     // MARK: Schema (APMDatabaseSchema.cpp)
@@ -334,6 +341,8 @@ private:
 
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    std::shared_ptr<DispatchCancellation> salvageCancellation_;
+    int keptFilesWaiting_ = 0;
     UploadFacts uploadFacts_;
     // Metadata known to be stored and readable, while raw_events_metadata stays as it was: most
     // events share their metadata with the one before.

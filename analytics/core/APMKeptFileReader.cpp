@@ -728,7 +728,8 @@ APMKeptFileReader::StoreTables APMKeptFileReader::storeTablesOf(sqlite3* store) 
 
 APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, const std::string& workingPath,
                                                    const StoreTables& tables, Outcome& outcome, bool& readFailed,
-                                                   NSErrorPtr* error, Budget budget) {
+                                                   NSErrorPtr* error, Budget budget,
+                                                   const DispatchCancellation* cancellation) {
     // The extension frees and takes again a page's buffer at the top of the heap for every page it
     // reads, and the C library hands that memory back to the system and faults it in anew each
     // time: ten times the work on a 100 MB file. Room kept at the top ends that; it is never
@@ -748,7 +749,13 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
 
     std::vector<APMKeptPages::Declared> declared;
     for (const Table& table : tables.tables) declared.push_back({table.name, declarationOf(table)});
-    APMKeptPages pages(keptPath, declared);
+    APMKeptPages pages(keptPath, declared, cancellation);
+    // Before a failed read is taken for the file's: a cancelled one is no fault of it, nor a
+    // reason to read again without the pages no tree reaches.
+    const auto failedRead = [&] {
+        if (pages.cancelled()) return failWith(Failure::Cancelled, SQLITE_INTERRUPT, pages.readFailureMessage());
+        return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
+    };
     // Read-only, never through a link in its place.
     sqlite3* input = nullptr;
     int rc = sqlite3_open_v2(SQLiteKeptFileURI(keptPath).c_str(), &input,
@@ -769,7 +776,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
     for (const bool lostAndFound : {true, false}) {
         pages.allow(budget.perPage, budget.beyond);
         const auto [recovered, message] = recover(input, workingPath, lostAndFound);
-        if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
+        if (pages.readFailure() != SQLITE_OK) return failedRead();
         if (pages.spent()) {
             if (lostAndFound && !pages.treesTooCostly()) continue;
             return failWith(Failure::TooCostly, SQLITE_ABORT, "its trees cost more reads than its pages allow");
@@ -814,7 +821,7 @@ APMKeptFileReader::Failure APMKeptFileReader::read(const std::string& keptPath, 
         }
         const std::string failureMessage = placed ? std::string() : sqlite3_errmsg(work);
         sqlite3_close(work);
-        if (pages.readFailure() != SQLITE_OK) return failWith(Failure::KeptFile, pages.readFailure(), pages.readFailureMessage());
+        if (pages.readFailure() != SQLITE_OK) return failedRead();
         if (pages.spent()) {
             outcome = {};
             if (lostAndFound) continue;

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+class DispatchCancellation;
 struct sqlite3;
 
 class APMKeptFileReader {
@@ -84,6 +85,8 @@ public:
         // Even the kept file's own trees cost more reads than its pages allow: it is not carried,
         // and would cost as much again at every opening.
         TooCostly,
+        // The read was cancelled: nothing is known of the file.
+        Cancelled,
     };
 
     // The reads of a kept file's pages a read may make: `perPage` for each page of the file, and
@@ -99,8 +102,9 @@ public:
     static constexpr Budget kBudget{10, 2000};
 
     // Reads `keptPath` (read-only) into a new file at `workingPath`, for `tables`. `readFailed` when
-    // a read of the kept file failed (Failure::KeptFile).
+    // a read of the kept file failed (Failure::KeptFile). Once `cancellation` is cancelled, the
+    // next read of the file fails and the read ends (Failure::Cancelled).
     [[nodiscard]] static Failure read(const std::string& keptPath, const std::string& workingPath,
                                       const StoreTables& tables, Outcome& outcome, bool& readFailed, NSErrorPtr* error,
-                                      Budget budget = kBudget);
+                                      Budget budget = kBudget, const DispatchCancellation* cancellation = nullptr);
 };

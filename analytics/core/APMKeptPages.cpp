@@ -3,6 +3,7 @@
 // (sqlite_dbdata, sqlite_dbptr), so that what the survey judges is what they would read.
 #include "analytics/core/APMKeptPages.h"
 
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/foundation/NSString.h"
 #include "platform/sqlite/SQLiteVFS.h"
 
@@ -293,8 +294,8 @@ private:
     std::string message_;
 };
 
-APMKeptPages::APMKeptPages(std::string keptPath, std::vector<Declared> tables)
-    : keptPath_(std::move(keptPath)), tables_(std::move(tables)) {}
+APMKeptPages::APMKeptPages(std::string keptPath, std::vector<Declared> tables, const DispatchCancellation* cancellation)
+    : keptPath_(std::move(keptPath)), tables_(std::move(tables)), cancellation_(cancellation) {}
 
 APMKeptPages::~APMKeptPages() = default;
 
@@ -306,6 +307,12 @@ void APMKeptPages::allow(std::int64_t perPage, std::int64_t beyond) {
 }
 
 bool APMKeptPages::take() {
+    // Cancelled: the read ends by the way any failed read ends it, and no budget is spent.
+    if (cancellation_ && cancellation_->isCancelled()) {
+        cancelled_ = true;
+        failRead(SQLITE_INTERRUPT, "the read was cancelled");
+        return false;
+    }
     if (!spent_ && ++reads_ <= start_ + perPage_ * pages_ + beyond_) return true;
     spent_ = true;
     return false;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class DispatchCancellation;
 struct sqlite3;
 
 class APMKeptPages {
@@ -36,7 +37,8 @@ public:
         std::int64_t root = 0;
     };
 
-    APMKeptPages(std::string keptPath, std::vector<Declared> tables);
+    // Once `cancellation` (when given) is cancelled, every read fails (cancelled()).
+    APMKeptPages(std::string keptPath, std::vector<Declared> tables, const DispatchCancellation* cancellation = nullptr);
     ~APMKeptPages();
     APMKeptPages(const APMKeptPages&) = delete;
     APMKeptPages& operator=(const APMKeptPages&) = delete;
@@ -56,6 +58,9 @@ public:
     // Whether the store tables' trees alone would cost more than half the reads allowed: the file
     // is not read (every read is spent).
     bool treesTooCostly() const { return treesTooCostly_; }
+    // Whether a read failed as the cancellation was cancelled: a read failure (SQLITE_INTERRUPT)
+    // that says nothing of the file.
+    bool cancelled() const { return cancelled_; }
     // The code of a read of the kept file that failed (not the budget), SQLITE_OK when none did.
     int readFailure() const { return readFailure_; }
     const std::string& readFailureMessage() const { return readFailureMessage_; }
@@ -110,6 +115,8 @@ private:
 
     const std::string keptPath_;
     const std::vector<Declared> tables_;
+    const DispatchCancellation* const cancellation_;
+    bool cancelled_ = false;
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<Survey> survey_;
     std::int64_t start_ = 0;

@@ -5,6 +5,8 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMSqlText.h"
 #include "analytics/core/APMSqliteStore.h"
+#include "platform/dispatch/DispatchCancellation.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSString.h"
@@ -98,7 +100,10 @@ bool mergeInto(APMSqliteStore& store, const std::string& working, const std::str
 
 }  // namespace
 
-APMSalvage::APMSalvage(const std::string& storePath) : kept_(storePath), record_(kept_.recordPath()) {}
+APMSalvage::APMSalvage(const std::string& storePath, std::shared_ptr<DispatchCancellation> cancellation)
+    : kept_(storePath),
+      record_(kept_.recordPath()),
+      cancellation_(cancellation ? std::move(cancellation) : DispatchCancellation::make()) {}
 
 std::optional<APMSalvage::Job> APMSalvage::nextRead(APMSqliteStore& store) {
     sqlite3* db = store.sqliteHandle();
@@ -123,10 +128,16 @@ std::optional<APMSalvage::Job> APMSalvage::nextRead(APMSqliteStore& store) {
         // 1.
         if (record_.gaveUp(*key)) {
             ++totals_.waiting;
+            ++totals_.givenUp;
             continue;
         }
         if (record_.attempts(*key) >= kReadsBeforeGivingUp) {
             giveUp(file, *key);
+            continue;
+        }
+        // Cancelled: it waits unread, no attempt counted.
+        if (cancellation_->isCancelled()) {
+            ++totals_.waiting;
             continue;
         }
         // 2.
@@ -141,7 +152,7 @@ std::optional<APMSalvage::Job> APMSalvage::nextRead(APMSqliteStore& store) {
             ++totals_.waiting;
             continue;
         }
-        Job job{file, *key, kept_.carryingPath(), {}, record_.carried()};
+        Job job{file, *key, kept_.carryingPath(), {}, record_.carried(), cancellation_};
         job.storeTables = APMKeptFileReader::storeTablesOf(db);
         std::vector<std::string> word;
         if (job.storeTables.failure != SQLITE_OK ||
@@ -175,7 +186,8 @@ APMSalvage::Read APMSalvage::read(const Job& job) {
         return read;
     }
     bool readFailed = false;
-    read.failure = APMKeptFileReader::read(job.file, job.workingPath, job.storeTables, read.outcome, readFailed, &read.error);
+    read.failure = APMKeptFileReader::read(job.file, job.workingPath, job.storeTables, read.outcome, readFailed, &read.error,
+                                           APMKeptFileReader::kBudget, job.cancellation.get());
     return read;
 }
 
@@ -187,9 +199,10 @@ void APMSalvage::merge(APMSqliteStore& store, const Job& job, const Read& read, 
         if (!nameCarried(job.file)) ++totals_.waiting;
         return;
     }
-    if (read.failure == Failure::KeptFile || read.failure == Failure::WorkingCopy) {
-        // The file's own failure keeps the attempt counted; the disk's under the working copy does not.
-        if (read.failure == Failure::WorkingCopy) (void)record_.note(APMCarriedRecord::Fact::Spared, job.key);
+    if (read.failure == Failure::KeptFile || read.failure == Failure::WorkingCopy || read.failure == Failure::Cancelled) {
+        // The file's own failure keeps the attempt counted; the disk's under the working copy, or
+        // a cancelled read, does not.
+        if (read.failure != Failure::KeptFile) (void)record_.note(APMCarriedRecord::Fact::Spared, job.key);
         APMKeptFiles::sayWaiting(read.error);
         ++totals_.waiting;
         return;
@@ -246,9 +259,16 @@ APMSalvage::Carried APMSalvage::finish(APMSqliteStore& store) {
     return totals_;
 }
 
-APMSalvage::Carried APMSalvage::carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules) {
-    APMSalvage salvage(store.databasePath());
-    while (const auto job = salvage.nextRead(store)) salvage.merge(store, *job, read(*job), rules);
+APMSalvage::Carried APMSalvage::carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules,
+                                              std::shared_ptr<DispatchCancellation> cancellation) {
+    APMSalvage salvage(store.databasePath(), std::move(cancellation));
+    std::shared_ptr<DispatchQueue> apart;
+    while (const auto job = salvage.nextRead(store)) {
+        if (!apart) apart = DispatchQueue::createApart("APMSalvage");
+        Read found;
+        apart->syncApart([&found, &job] { found = read(*job); }, job->cancellation);
+        salvage.merge(store, *job, found, rules);
+    }
     return salvage.finish(store);
 }
 
@@ -258,6 +278,7 @@ void APMSalvage::giveUp(const std::string& file, const std::string& key, const N
     if (!named) {
         (void)record_.note(APMCarriedRecord::Fact::GaveUp, key);
         ++totals_.waiting;
+        ++totals_.givenUp;
     }
     if (why) {
         APMMeasurementMonitor()->logWithLevel(1, 34028,

@@ -22,7 +22,9 @@
 // same. A line (34025) counts what was carried, and what the tables' limits left out.
 //
 // The steps run apart: 1 to 3 on the store's queue (nextRead), 4 anywhere, with no connection of
-// the store's (read), 5 to 7 on the store's queue again (merge); carryKeptFiles runs them in turn.
+// the store's (read), 5 to 7 on the store's queue again (merge); carryKeptFiles runs them in turn,
+// the reads on a queue apart. A cancelled salvage reads no further: the file being read, and
+// those after it, wait for the next opening, no attempt counted.
 #pragma once
 
 #include "analytics/core/APMCarriedRecord.h"
@@ -32,12 +34,14 @@
 #include "platform/foundation/NSError.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 class APMSqliteStore;
+class DispatchCancellation;
 
 class APMSalvage {
 public:
@@ -52,6 +56,8 @@ public:
         std::string detail;
         // The kept files still waiting after it.
         int waiting = 0;
+        // Of them, those given up on that could not be named so: their rows are never carried.
+        int givenUp = 0;
     };
 
     // What the read of one kept file needs, as the store's queue found it: values alone.
@@ -64,6 +70,8 @@ public:
         APMKeptFileReader::StoreTables storeTables;
         // The identities the store's word and the record hold carried.
         std::set<std::string> carried;
+        // The salvage's: the read stops once it is cancelled.
+        std::shared_ptr<DispatchCancellation> cancellation;
     };
     // What the read found.
     struct Read {
@@ -75,8 +83,10 @@ public:
         NSErrorPtr error;
     };
 
-    // One opening's salvage of the store at `storePath`.
-    explicit APMSalvage(const std::string& storePath);
+    // One opening's salvage of the store at `storePath`, which reads no further once
+    // `cancellation` is cancelled; without one, only the process's end cancels it
+    // (DispatchQueue::cancelWorkInProgress).
+    explicit APMSalvage(const std::string& storePath, std::shared_ptr<DispatchCancellation> cancellation = nullptr);
 
     // Steps 1 to 3, on the store's queue: the next kept file to read, deciding on the way what
     // gives up and what waits; nothing once none is left.
@@ -88,8 +98,11 @@ public:
     // After the last: the line (34025); with nothing waiting, the record and the store's word go.
     Carried finish(APMSqliteStore& store);
 
-    // Every step, in turn, for every kept file of `store` that waits.
-    static Carried carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules = {});
+    // Every step, in turn, for every kept file of `store` that waits: each read on a queue apart,
+    // the caller waiting for it blocked (DispatchQueue::syncApart), so that a settle of the manual
+    // clock does not wait for it while the work queued behind the caller does.
+    static Carried carryKeptFiles(APMSqliteStore& store, const APMKeptRowsRules& rules = {},
+                                  std::shared_ptr<DispatchCancellation> cancellation = nullptr);
 
 private:
     // Named unread for good, said once (34028, with `why` when the read refused it), or recorded given
@@ -100,6 +113,7 @@ private:
 
     APMKeptFiles kept_;
     APMCarriedRecord record_;
+    const std::shared_ptr<DispatchCancellation> cancellation_;
     // Listed at the first step.
     std::optional<std::vector<std::string>> waiting_;
     std::size_t next_ = 0;

@@ -37,6 +37,7 @@
 #include "analytics/measurement/APMReceipt.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
@@ -263,6 +264,13 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
         if (persistedConfig) persistedConfig->setLoadTimestampValue(Value(engine->initTimestamp_));
     }
     engine->databaseName_ = databaseName;
+    engine->salvageCancellation_ = DispatchCancellation::make();
+    // Heard from the start, not only once the first start has subscribed to the rest of the life
+    // cycle: a quit during the opening's read of a kept file (seconds) stops it, and one before
+    // the opening keeps it from beginning; the file waits for the next launch.
+    NSNotificationCenter::defaultCenter()->addObserver(
+        engine, [cancellation = engine->salvageCancellation_](const NSNotification&) { cancellation->cancel(); },
+        UIApplicationWillTerminateNotification);
     engine->persistedConfig_ = std::move(persistedConfig);
     // Only the service's own answer says what became of a batch or a request: a redirect's
     // target never received it.
@@ -464,8 +472,8 @@ bool APMMeasurement::initializeComponents() {
     updatePersistedAppIDFromVUVAndZeViv();
 
     NSErrorPtr error;
-    auto database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
-    if (!database) database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
+    auto database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error, salvageCancellation_);
+    if (!database) database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error, salvageCancellation_);
     if (!database) return false;
     auto config = APMRemoteConfig::initWithAppID(appID_, database, nullptr, experimentManager_);
     if (!config) return false;
@@ -642,9 +650,14 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
     const std::string bundleIdentifier = NSBundle::mainBundle()->bundleIdentifier();
     const std::int64_t previousFirstOpens = storedFirstOpenCount(bundleIdentifier);
-    if (*opened) {
-        // Not a first open: the keychain learns of the earlier one; the session starts.
-        if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
+    // A kept file still to be carried may hold "_fot": its absence proves nothing until no kept
+    // file waits (a later launch carries it, or gives up on it and reports the first open then).
+    if (*opened || database->keptFilesWaiting() > 0) {
+        // Not a first open, or not known to be one yet: the session starts. The keychain learns
+        // of an earlier first open that the store proves.
+        if (*opened && previousFirstOpens < 1) {
+            (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
+        }
         analyticsStore_->setDeferredAnalyticsCollection(Value());
         if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({15, 0, 0}) && APMHasSceneManifest() &&
             APMIsActivePrewarm()) {

@@ -54,6 +54,7 @@ class APMUploader;
 class APMUploaderContext;
 class APMUserAttribute;
 class APMValue;
+class DispatchCancellation;
 class NSNotification;
 class NSUserActivity;
 class SKPaymentTransaction;
@@ -454,6 +455,10 @@ private:
     mutable Mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
+    // The database's openings' salvage: cancelled as the application terminates, by an observer of
+    // its own registered when the engine is made (the first start subscribes to the rest of the
+    // life cycle only after its opening), ahead of the engine's wait for its queued work.
+    std::shared_ptr<DispatchCancellation> salvageCancellation_;
     // On-device conversion measurement (the worker queue's, but for the counts' reset).
     std::shared_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
     std::atomic<bool> isPSMRequestInProgress_{false};

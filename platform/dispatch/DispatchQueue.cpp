@@ -513,6 +513,32 @@ void DispatchQueue::checkNotDeadlocking(bool barrier) const {
     }
 }
 
+void DispatchQueue::syncApart(const std::function<void()>& block, std::shared_ptr<DispatchCancellation> cancellation) {
+    checkNotDeadlocking(false);
+    handOverAndWait(block, std::move(cancellation));
+}
+
+void DispatchQueue::handOverAndWait(const std::function<void()>& block,
+                                    std::shared_ptr<DispatchCancellation> cancellation) {
+    // Shared: the block signals after the caller may have gone on.
+    auto state = std::make_shared<SyncState>();
+    async(
+        [state, &block] {
+            try {
+                block();
+            } catch (...) {
+                state->error = std::current_exception();
+            }
+            state->set(&SyncState::finished);
+        },
+        std::move(cancellation));
+    {
+        DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::finished); });
+        state->wait(&SyncState::finished);
+    }
+    if (state->error) std::rethrow_exception(state->error);
+}
+
 void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
     checkNotDeadlocking(barrier);
     if (root_ == Root::Pool) {
@@ -520,20 +546,9 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
         block();
         return;
     }
-    auto state = std::make_shared<SyncState>();
     if (root_ == Root::Main) {
         // The main queue's work runs on the main thread.
-        async([state, &block] {
-            try {
-                block();
-            } catch (...) {
-                state->error = std::current_exception();
-            }
-            state->set(&SyncState::finished);
-        });
-        DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::finished); });
-        state->wait(&SyncState::finished);
-        if (state->error) std::rethrow_exception(state->error);
+        handOverAndWait(block, nullptr);
         return;
     }
     // A serial queue straight on a global queue, with nothing queued or running, is taken by
@@ -571,6 +586,7 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
     }
     // Elsewhere the caller runs the block itself once the queue reaches its turn; the thread
     // that reached it holds the queue (and its target chain) until the caller is done.
+    auto state = std::make_shared<SyncState>();
     enqueue(Item{[state] {
                      state->set(&SyncState::started);
                      DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::finished); });

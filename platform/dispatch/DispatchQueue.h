@@ -66,6 +66,12 @@ public:
     // is no longer wanted, and so does the process's end until the block has run
     // (cancelWorkInProgress).
     void async(std::function<void()> block, std::shared_ptr<DispatchCancellation> cancellation);
+    // On a queue apart: runs `block` there, as async with `cancellation` does, and returns once it
+    // has ended, the calling thread blocked meanwhile (DispatchQuiescence::BlockedScope). So neither
+    // the block nor the caller keeps a settle of the manual clock waiting, while whatever is queued
+    // behind the caller waits for it: the caller's work of seconds, done apart while the screen
+    // answers. An exception escaping the block comes out here.
+    void syncApart(const std::function<void()>& block, std::shared_ptr<DispatchCancellation> cancellation);
     // As the process ends, before it waits for its work to settle: cancels the cancellation of
     // every block handed over with one that has not yet ended, so that such work stops soon.
     static void cancelWorkInProgress();
@@ -125,6 +131,8 @@ private:
     void submitConcurrent(std::deque<Item>& toSubmit);
     void concurrentFinished(bool barrier, const std::type_info* made);
     void runSync(const std::function<void()>& block, bool barrier);
+    // Hands `block` to the queue and waits, blocked, until it has run.
+    void handOverAndWait(const std::function<void()>& block, std::shared_ptr<DispatchCancellation> cancellation);
     void checkNotDeadlocking(bool barrier) const;
 
     const std::string label_;

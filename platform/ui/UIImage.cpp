@@ -5,7 +5,6 @@
 
 #include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/FileIO.h"
@@ -20,7 +19,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -219,32 +217,10 @@ bool UIImage::decodesApart(const std::shared_ptr<DispatchQueue>& apart,
         large = ui_detail::isLargeDecode(p.header, pixelWidth_, pixelHeight_);
     }
     if (!large || !apart) return decodeOnce(cancellation.get());
-    struct Apart {
-        Mutex mutex;
-        std::condition_variable ended;
-        std::atomic<bool> done{false};
-        bool decoded = false;
-    };
-    // Shared: the block still signals once the caller may have gone on. The image outlives the
-    // decode, which the caller waits for.
-    auto state = std::make_shared<Apart>();
-    apart->async(
-        [this, state, cancellation = cancellation.get()] {
-            const bool decoded = decodeOnce(cancellation);
-            {
-                MutexLock lock(state->mutex);
-                state->decoded = decoded;
-                state->done.store(true, std::memory_order_release);
-            }
-            state->ended.notify_one();
-            DispatchQuiescence::changed();
-        },
-        cancellation);
-    Apart& answer = *state;
-    DispatchQuiescence::BlockedScope waiting([state] { return state->done.load(std::memory_order_acquire); });
-    MutexLock lock(answer.mutex);
-    lock.wait(answer.ended, [&answer]() REQUIRES(answer.mutex) { return answer.done.load(std::memory_order_relaxed); });
-    return answer.decoded;
+    // The image outlives the decode, which the caller waits for.
+    bool decoded = false;
+    apart->syncApart([this, &decoded, &cancellation] { decoded = decodeOnce(cancellation.get()); }, cancellation);
+    return decoded;
 }
 
 std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }

@@ -1,22 +1,68 @@
 // A kept file read into a working copy: nothing of the kept schema runs, a long value arrives only
 // whole and its own, and no file costs more reads than its pages allow, the rows its trees reach
-// carried when those no tree reaches cost too much.
+// carried when those no tree reaches cost too much; a cancelled read stops at once.
 #include "analytics/core/APMKeptFileReader.h"
 
+#include "platform/dispatch/DispatchCancellation.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/CraftedPages.h"
 #include "tests/fixtures/DamagedPages.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 
 namespace {
 
 namespace fs = std::filesystem;
 using Rows = std::vector<std::vector<std::string>>;
+
+// Cancels a read as the `nth` read of the kept file from the disk begins (never for 0), and
+// counts those reads.
+class CancellingFileIO : public FaultyFileIO {
+public:
+    CancellingFileIO(std::string path, int nth)
+        : path_(std::move(path)), nth_(nth), cancellation_(DispatchCancellation::make()) {}
+
+    int open(const std::string& path, int flags, mode_t mode, int& fd) override {
+        const int err = FaultyFileIO::open(path, flags, mode, fd);
+        std::lock_guard lock(mutex_);
+        if (err == 0 && path == path_) fds_.insert(fd);
+        return err;
+    }
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (fds_.count(fd) && ++reads_ == nth_) cancellation_->cancel();
+        }
+        return FaultyFileIO::readAt(fd, offset, buffer, size, got);
+    }
+    int close(int fd) override {
+        {
+            std::lock_guard lock(mutex_);
+            fds_.erase(fd);
+        }
+        return FaultyFileIO::close(fd);
+    }
+    const DispatchCancellation* cancellation() const { return cancellation_.get(); }
+    int reads() {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+
+private:
+    const std::string path_;
+    const int nth_;
+    const std::shared_ptr<DispatchCancellation> cancellation_;
+    std::mutex mutex_;
+    std::set<int> fds_;
+    int reads_ = 0;
+};
 
 class APMKeptFileReaderTest : public testing::Test {
 protected:
@@ -209,6 +255,39 @@ TEST_F(APMKeptFileReaderTest, ReadsPastTheBudgetLeaveTheLostRowsBehindOrTheWhole
     EXPECT_EQ(outcome.rows, 2030);
     EXPECT_EQ(read(store, outcome, {1, 0}), APMKeptFileReader::Failure::TooCostly);
     EXPECT_FALSE(fs::exists(working()));
+}
+
+// A read cancelled at any point ends at its next page, as Cancelled: no fault of the file nor of
+// its cost, so not read again without the pages no tree reaches, and no working copy is left.
+TEST_F(APMKeptFileReaderTest, ACancelledReadEndsAtItsNextPageSayingNothingOfTheFile) {
+    exec(kept(), "PRAGMA page_size=1024; CREATE TABLE a (n INTEGER, body TEXT);"
+                 "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 2000) "
+                 "INSERT INTO a SELECT i, printf('%.200c', 'a') FROM c;");
+    // Its root lost: the rows are on pages no tree reaches.
+    const long root = std::stol(sqliteRows(kept(), "SELECT rootpage FROM sqlite_schema WHERE name = 'a'")[0][0]);
+    ASSERT_TRUE(overwriteBytes(kept(), (root - 1) * 1024, "\xa5"));
+    const auto readCancelledAt = [&](int nth, int& reads) {
+        const auto io = std::make_shared<CancellingFileIO>(kept(), nth);
+        ScopedFileIO scope(io);
+        APMKeptFileReader::Outcome outcome;
+        bool readFailed = true;
+        const auto failure =
+            APMKeptFileReader::read(kept(), working(), storeOf("CREATE TABLE a (n INTEGER, body TEXT)"), outcome,
+                                    readFailed, nullptr, APMKeptFileReader::kBudget, io->cancellation());
+        EXPECT_FALSE(readFailed);
+        reads = io->reads();
+        return failure;
+    };
+    int whole = 0;
+    ASSERT_EQ(readCancelledAt(0, whole), APMKeptFileReader::Failure::None);
+    ASSERT_GT(whole, 100);
+    for (const int nth : {whole / 4, whole / 2, whole - 1}) {
+        SCOPED_TRACE("cancelled at read " + std::to_string(nth) + " of " + std::to_string(whole));
+        int reads = 0;
+        EXPECT_EQ(readCancelledAt(nth, reads), APMKeptFileReader::Failure::Cancelled);
+        EXPECT_LE(reads, nth + 1);
+        EXPECT_FALSE(fs::exists(working()));
+    }
 }
 
 }  // namespace

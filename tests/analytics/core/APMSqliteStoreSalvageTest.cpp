@@ -1,16 +1,18 @@
 // A salvage cut short at any of its steps, by a kill or by a power cut: the next opening ends
 // with every row of the damaged file that still reads, each once, and one kept copy beside it.
-// Kept files the store cannot carry now, or that stand beside others, never keep it from use,
-// and none is lost.
+// Kept files the store cannot carry now (a cancelled read among them), or that stand beside
+// others, never keep it from use, and none is lost.
 #include "analytics/core/APMKeptFiles.h"
 #include "analytics/core/APMSalvage.h"
 #include "analytics/core/APMSqliteStore.h"
+#include "platform/dispatch/DispatchCancellation.h"
 
 #include "LogCapture.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/DisabledTestsChild.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/HeldOpenFileIO.h"
 #include "tests/fixtures/QuotaFileIO.h"
 #include "tests/fixtures/SteppedFileIO.h"
 
@@ -25,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <set>
 
@@ -36,6 +39,8 @@ using Rows = std::vector<std::vector<std::string>>;
 constexpr const char* kFolderVariable = "APM_SALVAGE_FOLDER";
 constexpr const char* kStepVariable = "APM_SALVAGE_END_AT";
 const std::string kName = "db.sql";
+// Real seconds a held read waits to be reached: only a safety net.
+constexpr double kBound = 60;
 
 // The opening an owner makes before it carries: the store and its tables. The open store, or none.
 std::shared_ptr<APMSqliteStore> openTables(const std::string& folder) {
@@ -644,6 +649,39 @@ TEST_F(APMSqliteStoreSalvageTest, ACarryThatCannotFitWaitsAndOneThatFillsTheDisk
     EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n) FROM a"),
               (Rows{{std::to_string(3001 + full), std::to_string(3001 + full)}}));
     EXPECT_TRUE(capture.matching("[I-ACS034028]").empty());
+}
+
+// A read cancelled as it goes (the application ends meanwhile) is no attempt of the file's: however
+// many such openings there are, it waits, and the first opening not cancelled carries it whole.
+TEST_F(APMSqliteStoreSalvageTest, ACancelledReadLeavesTheFileWaitingWithoutUsingUpAnAttempt) {
+    const std::string folder = folder_ + "/cancelled";
+    fs::create_directories(folder);
+    const std::string kept = folder + "/" + kName + ".uncarried";
+    writeDatabase(kept, "a", 1, 3000);
+    LogCapture capture;
+    for (int launch = 1; launch <= APMSalvage::kReadsBeforeGivingUp + 1; ++launch) {
+        SCOPED_TRACE("launch " + std::to_string(launch));
+        const auto cancellation = DispatchCancellation::make();
+        std::future<int> waiting;
+        // The reader's own opening of the file, after the one that reads its identity.
+        HeldOpen held(kept, 2);
+        waiting = std::async(std::launch::async, [&] {
+            const auto store = openTables(folder);
+            return store ? APMSalvage::carryKeptFiles(*store, {}, cancellation).waiting : -1;
+        });
+        ASSERT_TRUE(held->waitUntilHeld(kBound));
+        cancellation->cancel();
+        held->release();
+        EXPECT_EQ(waiting.get(), 1);
+    }
+    const auto waited = capture.matching("[I-ACS034026]");
+    ASSERT_EQ(waited.size(), static_cast<std::size_t>(APMSalvage::kReadsBeforeGivingUp + 1));
+    for (const std::string& line : waited) EXPECT_NE(line.find("the read was cancelled"), std::string::npos) << line;
+    EXPECT_FALSE(fs::exists(folder + "/" + kName + ".carrying"));
+
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_TRUE(capture.matching("[I-ACS034028]").empty());
+    EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*), count(DISTINCT n) FROM a"), (Rows{{"3000", "3000"}}));
 }
 
 // Runs only in the child started below: an opening killed as it reads the kept file.

@@ -1,7 +1,7 @@
-// What the manual clock's settle and a wait until idle wait for: work apart runs beside a settle
-// but not beside a wait until idle, polls the cancellation it was handed (cancelled by its asker
-// or by the process's end), and leaves no thread once done; a settle gives up on work that spins
-// without end after its total bound.
+// What the manual clock's settle and a wait until idle wait for: work apart, and a block waiting
+// for it, run beside a settle but not beside a wait until idle; work apart polls the cancellation
+// it was handed (cancelled by its asker or by the process's end), and leaves no thread once done;
+// a settle gives up on work that spins without end after its total bound.
 #include "platform/dispatch/DispatchCancellation.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
@@ -18,6 +18,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +135,43 @@ TEST_F(WorkApart, StopsWhenItsCancellationIsCancelledByItsAskerOrByTheProcessEnd
     EXPECT_EQ(sawCancelled, 2);
     EXPECT_FALSE(ended->isCancelled());
     EXPECT_FALSE(later->isCancelled());
+}
+
+// A queue's block that runs its work apart and waits for it keeps its queue, not the clock: the
+// clock settles and fires its timers meanwhile, the queue's next block waits, and waiting until
+// idle does not end before both. What the work throws comes out at its waiter.
+TEST_F(WorkApart, ABlockWaitingForItsWorkApartHoldsItsQueueButNotTheClock) {
+    dispatch_detail::ScopedSettleLimits limits(std::chrono::seconds(2), std::chrono::seconds(4));
+    auto apart = DispatchQueue::createApart("test.apart.waited");
+    auto queue = DispatchQueue::create("test.apart.waiter");
+    Latch started(1);
+    Latch release(1);
+    std::vector<std::string> ran;  // written by one block at a time, each after the one before
+    queue->async([&] {
+        apart->syncApart(
+            [&] {
+                ran.push_back(DispatchQueue::currentQueueLabel());
+                started.countDown();
+                ASSERT_TRUE(release.waitFor());
+            },
+            nullptr);
+        ran.push_back("waiter");
+    });
+    queue->async([&] { ran.push_back("behind"); });
+    ASSERT_TRUE(started.waitFor());
+
+    testing::internal::CaptureStderr();
+    std::atomic<bool> fired{false};
+    DispatchQueue::create("test.apart.waited.timer")->after(1, [&] { fired = true; });
+    Clock::advance(1);
+    EXPECT_TRUE(fired);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::Not(HasSubstr("did not settle")));
+    EXPECT_FALSE(DispatchQuiescence::waitUntilIdle(0));
+
+    release.countDown();
+    ASSERT_TRUE(DispatchQuiescence::waitUntilIdle(kSafety));
+    EXPECT_EQ(ran, (std::vector<std::string>{"test.apart.waited", "waiter", "behind"}));
+    EXPECT_THROW(apart->syncApart([] { throw std::runtime_error("apart"); }, nullptr), std::runtime_error);
 }
 
 // Work that spins without end keeps a settle waiting only up to its total bound: then the settle
