@@ -315,19 +315,30 @@ private:
     std::atomic<int> failed_{0};
 };
 
+// A kept file of 3000 rows of "a" in `folder`, and the byte range of a leaf in its middle.
+struct BadSector {
+    std::string kept;
+    std::uint64_t first = 0;
+    std::uint64_t size = 0;
+};
+BadSector keptFileWithABadLeaf(const std::string& folder) {
+    fs::create_directories(folder);
+    BadSector bad{folder + "/" + kName + ".uncarried"};
+    writeDatabase(bad.kept, "a", 1, 3000);
+    const auto leaves = sqliteRows(bad.kept, "SELECT pageno FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' ORDER BY pageno");
+    EXPECT_GT(leaves.size(), 4u);
+    bad.size = static_cast<std::uint64_t>(pageSizeOf(bad.kept));
+    if (!leaves.empty()) bad.first = (std::stoull(leaves[leaves.size() / 2][0]) - 1) * bad.size;
+    return bad;
+}
+
 // A read of the kept file that fails at every opening (a bad sector under one of its leaves) is
 // never taken for a damaged page: each opening waits, the store taking rows all along, until the
 // file is given up on and kept for a person as it was.
 TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAtEveryOpeningIsNoDamageAndTheFileIsGivenUpOn) {
     const std::string folder = folder_ + "/sector";
-    fs::create_directories(folder);
-    const std::string kept = folder + "/" + kName + ".uncarried";
-    writeDatabase(kept, "a", 1, 3000);
-    const auto leaves = sqliteRows(kept, "SELECT pageno FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' ORDER BY pageno");
-    ASSERT_GT(leaves.size(), 4u);
-    const std::uint64_t pageSize = static_cast<std::uint64_t>(pageSizeOf(kept));
-    const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried",
-                                                      (std::stoull(leaves[leaves.size() / 2][0]) - 1) * pageSize, pageSize);
+    const BadSector bad = keptFileWithABadLeaf(folder);
+    const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", bad.first, bad.size);
     ScopedFileIO scope(io);
     LogCapture capture;
     for (int launch = 1; launch <= APMSalvage::kReadsBeforeGivingUp; ++launch) {
@@ -355,17 +366,11 @@ TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAtEveryOpeningIsNoDamageAndTheFi
 // opening it reads at carries every row, the rows logged meanwhile beside them, each once.
 TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsIsNoCarryAndTheFirstOpeningItReadsAtCarriesItWhole) {
     const std::string folder = folder_ + "/sector";
-    fs::create_directories(folder);
-    const std::string kept = folder + "/" + kName + ".uncarried";
-    writeDatabase(kept, "a", 1, 3000);
-    const auto leaves = sqliteRows(kept, "SELECT pageno FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' ORDER BY pageno");
-    ASSERT_GT(leaves.size(), 4u);
-    const std::uint64_t pageSize = static_cast<std::uint64_t>(pageSizeOf(kept));
-    const std::uint64_t bad = (std::stoull(leaves[leaves.size() / 2][0]) - 1) * pageSize;
+    const BadSector bad = keptFileWithABadLeaf(folder);
     LogCapture capture;
     for (int launch = 1; launch <= 2; ++launch) {
         SCOPED_TRACE("launch " + std::to_string(launch));
-        const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", bad, pageSize);
+        const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", bad.first, bad.size);
         ScopedFileIO scope(io);
         const auto store = openTables(folder);
         ASSERT_NE(store, nullptr);
@@ -376,7 +381,7 @@ TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsIsNoCarryAndTheFirstOpeningItRea
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 2u);
     EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
-    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_TRUE(fs::exists(bad.kept));
 
     ASSERT_NE(openAndCarry(folder), nullptr);
     EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*), count(DISTINCT n), min(n) FROM a"),

@@ -1081,7 +1081,9 @@ TEST(ImageDecoding, ABodyThatFailsEarlyTouchesOnlyWhatItsRowsReached) {
         EXPECT_FALSE(image->decodes()) << i;
         // Filled first, the 6000 x 6000 pixels would be 144 MB. A sanitizer's shadow of what the
         // decoder touches counts too, three times over under ThreadSanitizer.
-        if (!kSanitizedBuild) EXPECT_LT(peakResident() - start, 24 << 20) << i;
+        if (!kSanitizedBuild) {
+            EXPECT_LT(peakResident() - start, 24 << 20) << i;
+        }
     }
 }
 
